@@ -1,0 +1,18 @@
+// access_list.h: the comma-separated lists "Allow Only" and "Allow Viewer".
+#ifndef WHIRLO_CGI_ACCESS_LIST_H
+#define WHIRLO_CGI_ACCESS_LIST_H
+
+#include <cstdint>
+#include <string>
+
+namespace cgi {
+
+/// 1 when `value` is empty, `list` is empty, or one of the list's items
+/// occurs in `value` (case-sensitive; items are taken exactly as they stand,
+/// so an empty item allows everything); else 0. `list` is searched in place
+/// and may be left changed.
+std::int32_t list_allows(const std::string& value, std::string& list);
+
+}  // namespace cgi
+
+#endif

@@ -1,0 +1,76 @@
+#include "driver.h"
+
+#include "access_list.h"
+#include "animation_request.h"
+#include "cgi_request.h"
+#include "command_tail.h"
+#include "config/config_file.h"
+#include "config/config_names.h"
+#include "messages.h"
+#include "platform/platform.h"
+#include "player.h"
+#include "query_parser.h"
+
+namespace cgi {
+namespace {
+
+constexpr char kRunBoxText[] =
+    "Whirlo-32 V1.2 error WHL1001 (cannot be executed from RUN box).";
+constexpr char kRunBoxTitle[] = "Whirlo-32 V1.2 for Windows CGI 1.3 servers";
+
+bool allowed(const std::string& value, const char* list_key,
+             const std::string& config_path) {
+  std::string list = config::read_cgi_setting(list_key, config_path);
+  return list_allows(value, list) != 0;
+}
+
+bool open_output(CgiProcess& process, const std::string& path) {
+  if (path.empty()) return false;
+  process.output_stream.open(platform::writable_file_path(path),
+                             std::ios::out | std::ios::binary |
+                                 std::ios::trunc);
+  return process.output_stream.is_open();
+}
+
+}  // namespace
+
+int run_request(const std::string& tail, CgiProcess& process) {
+  process.output_stream.rdbuf()->pubsetbuf(process.output_buffer.data(),
+                                           process.output_buffer.size());
+  process.config_path = config::locate_config_path();
+  if (tail.empty()) {
+    platform::message_box(kRunBoxText, kRunBoxTitle);
+    write_error(process.errors, kNoCommandLine);
+    return kNoCommandLine;
+  }
+  CgiRequest cgi(data_file_path(tail));
+  if (cgi.error_code != 0) {
+    write_error(process.errors, cgi.error_code);
+    return cgi.error_code;
+  }
+  if (!allowed(cgi.referer, config::kAllowOnly, process.config_path)) {
+    write_error(process.errors, kRefererRefused);
+    return kRefererRefused;
+  }
+  AnimationRequest request;
+  load_request_defaults(request, process.config_path);
+  if (int result = parse_query(request, cgi.query_string, process.errors)) {
+    return result;
+  }
+  if (!open_output(process, cgi.output_file)) {
+    write_error(process.errors, kNoOutputFile);
+    return kNoOutputFile;
+  }
+  request.animates =
+      allowed(cgi.user_agent, config::kAllowViewer, process.config_path);
+  // After 1005 the stream stays open; its buffer is written out when the
+  // process ends.
+  if (int result = play_request(request, process.output_stream,
+                                process.errors)) {
+    return result;
+  }
+  process.output_stream.close();
+  return 0;
+}
+
+}  // namespace cgi

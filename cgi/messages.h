@@ -1,0 +1,27 @@
+// messages.h: the error numbers of the CGI program and their messages.
+#ifndef WHIRLO_CGI_MESSAGES_H
+#define WHIRLO_CGI_MESSAGES_H
+
+#include <ostream>
+
+namespace cgi {
+
+enum ErrorNumber : int {
+  kNoCommandLine = 1001,
+  kNoDataFile = 1002,
+  kBadExtension = 1003,
+  kNoOutputFile = 1004,
+  kNoPictures = 1005,
+  kRefererRefused = 2001,
+  kBadCommand = 2002,
+};
+
+inline constexpr char kProductTitle[] = "Whirlo-32 V1.2";
+
+/// Writes the message of `number` to the error channel: a line feed, the
+/// product and number, the reason where there is one, and the help line.
+void write_error(std::ostream& errors, int number);
+
+}  // namespace cgi
+
+#endif

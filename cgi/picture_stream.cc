@@ -1,0 +1,50 @@
+#include "picture_stream.h"
+
+#include <array>
+
+#include "platform/platform.h"
+
+namespace cgi {
+namespace {
+
+constexpr std::size_t kCopyBlock = 32768;
+
+const char* const kMimeTypes[] = {"image/gif", "image/jpeg", "image/tif"};
+const char* const kExtensions[] = {".GIF", ".JPG", ".TIF"};
+
+}  // namespace
+
+PictureStream::PictureStream(const std::string& path) {
+  std::string actual;
+  if (platform::readable_file_path(path, actual)) {
+    open(actual, std::ios::in | std::ios::binary);
+  }
+  if (!is_open()) return;
+  valid = 1;
+  std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : path;
+  for (std::int32_t t = PICTURE_GIF; t <= PICTURE_TIFF; ++t) {
+    if (tail == kExtensions[t]) {
+      type = t;
+      return;
+    }
+  }
+  valid = 0;
+}
+
+PictureStream::~PictureStream() { close(); }
+
+std::ostream& operator<<(std::ostream& out, PictureStream& picture) {
+  if (!picture.valid) return out;
+  out << "Content-type: " << kMimeTypes[picture.type] << "\n\n";
+  std::array<char, kCopyBlock> block;
+  std::streamsize got;
+  do {
+    picture.read(block.data(), block.size());
+    got = picture.gcount();
+    out.write(block.data(), got);
+  } while (got > 0);
+  out << "\n--sometext\n";
+  return out;
+}
+
+}  // namespace cgi

@@ -1,0 +1,166 @@
+#include "player.h"
+
+#include <ctime>
+
+#include "messages.h"
+#include "picture_path.h"
+#include "picture_stream.h"
+#include "random_generator.h"
+#include "platform/platform.h"
+
+namespace cgi {
+namespace {
+
+constexpr std::int32_t kLastCountedFrame = 99;
+
+class Player {
+ public:
+  Player(AnimationRequest& request, std::ostream& out, SeedClock clock)
+      : request_(request), out_(out), clock_(clock) {}
+
+  void play_up() {
+    for (std::int32_t n = request_.start_frame; n <= request_.end_frame; ++n) {
+      play_frame(n);
+    }
+  }
+
+  void play_down() {
+    for (std::int32_t n = request_.end_frame; n >= request_.start_frame; --n) {
+      play_frame(n);
+    }
+  }
+
+  // The end frame itself is never drawn.
+  void play_random_run() {
+    random_.seed(clock_());
+    std::int32_t count = request_.end_frame - request_.start_frame + 1;
+    for (std::int32_t k = 0; k < count; ++k) play_frame(random_frame());
+  }
+
+  void play_random_frame() {
+    random_.seed(clock_());
+    play_frame(random_frame());
+  }
+
+  void play_frame(std::int32_t n) {
+    play_picture(request_.base_name + std::to_string(n),
+                 request_.frame_extension);
+  }
+
+  void play_picture(const std::string& name, const std::string& extension) {
+    std::string path;
+    if (!picture_path(request_.animation_path, name, extension, path)) return;
+    PictureStream picture(path);
+    out_ << picture;
+  }
+
+  void walk() {
+    std::size_t entry = 0;
+    while (request_.steps[entry] != STEP_END) {
+      std::int32_t v = request_.steps[entry];
+      if (v >= 1 && v <= 9) {
+        request_.steps[entry] = v - 1;
+        entry = 0;
+        continue;
+      }
+      if (!play_step(v)) return;
+      ++entry;
+    }
+  }
+
+ private:
+  std::int32_t random_frame() {
+    std::int32_t span = request_.end_frame - request_.start_frame;
+    return request_.start_frame + random_.next() % span;
+  }
+
+  // False for a value that ends the walk (a count of 10 or more).
+  bool play_step(std::int32_t v) {
+    switch (v) {
+      case STEP_UP: play_up(); return true;
+      case STEP_DOWN: play_down(); return true;
+      case STEP_RANDOM_RUN: play_random_run(); return true;
+      case STEP_RANDOM_FRAME: play_random_frame(); return true;
+      default: break;
+    }
+    if (v >= STEP_FRAME_BASE && v < STEP_FRAME_BASE + 100) {
+      play_frame(v - STEP_FRAME_BASE);
+      return true;
+    }
+    if (v >= STEP_NAMED_BASE && v < STEP_NAMED_BASE + kMaxSteps) {
+      if (const NamedPicture* named =
+              request_.named_pictures[v - STEP_NAMED_BASE].get()) {
+        play_picture(named->name, named->extension);
+      }
+      return true;
+    }
+    return false;
+  }
+
+  AnimationRequest& request_;
+  std::ostream& out_;
+  SeedClock clock_;
+  RandomGenerator random_;
+};
+
+bool single_picture(const AnimationRequest& request) {
+  std::int32_t first = request.steps[0];
+  return (first == STEP_RANDOM_FRAME || first >= STEP_NAMED_BASE) &&
+         request.steps[1] == STEP_END;
+}
+
+void write_error_page(std::ostream& out) {
+  out << "Content-type: text/html\n\n"
+         "<html><body>Whirlo-32 V1.2, error : WHL1005 (cannot open picture "
+         "files)</body></html>"
+         "\n--sometext\n";
+}
+
+std::int32_t counted_end(const AnimationRequest& request) {
+  // Frames of a base name that would leave the directory do not exist.
+  if (!is_confined_name(request.base_name)) return request.start_frame - 1;
+  return count_frames(request.animation_path + request.base_name,
+                      request.frame_extension, request.start_frame);
+}
+
+}  // namespace
+
+std::uint32_t clock_seconds() {
+  return static_cast<std::uint32_t>(std::time(nullptr));
+}
+
+std::int32_t count_frames(const std::string& prefix,
+                          const std::string& extension, std::int32_t start) {
+  std::int32_t n = start;
+  std::string path;
+  while (n < kLastCountedFrame &&
+         picture_path(prefix, std::to_string(n), extension, path) &&
+         platform::file_exists(path)) {
+    ++n;
+  }
+  return n - 1;
+}
+
+int play_request(AnimationRequest& request, std::ostream& out,
+                 std::ostream& errors, SeedClock clock) {
+  out << "HTTP/1.0 200 OK\n";
+  if (request.end_frame == -1) request.end_frame = counted_end(request);
+  if (request.start_frame >= request.end_frame) {
+    write_error_page(out);
+    write_error(errors, kNoPictures);
+    return kNoPictures;
+  }
+  Player player(request, out, clock);
+  if (!request.animates) {
+    player.play_picture(request.still_name, request.still_extension);
+    return 0;
+  }
+  if (!single_picture(request)) {
+    out << "Content-type: multipart/x-mixed-replace;boundary=sometext\n"
+           "\n--sometext\n";
+  }
+  player.walk();
+  return 0;
+}
+
+}  // namespace cgi

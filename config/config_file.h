@@ -1,0 +1,20 @@
+// config_file.h: locating and reading the configuration file.
+#ifndef WHIRLO_CONFIG_CONFIG_FILE_H
+#define WHIRLO_CONFIG_CONFIG_FILE_H
+
+#include <string>
+
+namespace config {
+
+/// The CGI program's configuration path: the current directory's
+/// "pelk.ini" when it exists, else the bare name (the Windows directory).
+/// A path that would not fit 255 characters falls back to the bare name.
+std::string locate_config_path();
+
+/// One key of the CGI program's section, at most 254 characters, empty
+/// when missing.
+std::string read_cgi_setting(const char* key, const std::string& path);
+
+}  // namespace config
+
+#endif

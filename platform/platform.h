@@ -1,0 +1,46 @@
+// platform.h: the seam between the portable programs and the operating
+// system. Declared once; implemented in posix/ and win32/. Nothing here
+// throws: failures are reported through return values.
+#ifndef WHIRLO_PLATFORM_PLATFORM_H
+#define WHIRLO_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+/// The path separator: "/" on POSIX, "\\" on Windows.
+extern const char kSeparator;
+
+/// Reads one key of a private-profile file. Returns at most capacity - 1
+/// characters of the value, or of `def` when the file, the section or the
+/// key is missing. A bare file name means the file in the Windows directory.
+std::string read_profile_string(const std::string& section,
+                                const std::string& key,
+                                const std::string& def, std::size_t capacity,
+                                const std::string& path);
+
+/// True when something (a file or a directory) exists at `path`.
+bool file_exists(const std::string& path);
+
+/// The current directory, if it fits in `capacity` bytes with its
+/// terminator; false otherwise.
+bool current_directory(std::size_t capacity, std::string& directory);
+
+/// Deletes a file. False when it could not be deleted.
+bool delete_file(const std::string& path);
+
+/// The name under which an existing regular file at `path` is opened for
+/// reading. False when no such file exists or `path` names a directory.
+bool readable_file_path(const std::string& path, std::string& actual);
+
+/// The name under which a file is opened for writing: an existing file of
+/// that name (in any letter case) is reused, else the exact name is created.
+std::string writable_file_path(const std::string& path);
+
+/// Shows a message box with an OK button and no owner window.
+void message_box(const std::string& text, const std::string& title);
+
+}  // namespace platform
+
+#endif

@@ -1,0 +1,95 @@
+// case_lookup.cc: each directory is read at most once per process until
+// the platform layer itself changes the file system.
+#include "case_lookup.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <vector>
+
+namespace platform {
+namespace {
+
+std::map<std::string, std::vector<std::string>>& listings() {
+  static std::map<std::string, std::vector<std::string>> cache;
+  return cache;
+}
+
+const std::vector<std::string>& directory_listing(const std::string& dir) {
+  auto found = listings().find(dir);
+  if (found != listings().end()) return found->second;
+  std::vector<std::string>& names = listings()[dir];
+  if (DIR* d = opendir(dir.empty() ? "." : dir.c_str())) {
+    while (dirent* entry = readdir(d)) names.emplace_back(entry->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+bool same_name(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = char(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = char(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+EntryKind kind_of(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return EntryKind::missing;
+  return S_ISDIR(st.st_mode) ? EntryKind::directory : EntryKind::file;
+}
+
+// The smallest name in `dir` that matches `component`, or false.
+bool match_in(const std::string& dir, const std::string& component,
+              std::string& match) {
+  bool found = false;
+  for (const std::string& name : directory_listing(dir)) {
+    if (name == "." || name == "..") continue;
+    if (same_name(name, component) && (!found || name < match)) {
+      match = name;
+      found = true;
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+EntryKind find_existing(const std::string& path, std::string& actual) {
+  if (path.empty()) return EntryKind::missing;
+  EntryKind kind = kind_of(path);
+  if (kind != EntryKind::missing) {
+    actual = path;
+    return kind;
+  }
+  std::string resolved;  // the directory reached so far, "" for "."
+  std::size_t pos = 0;
+  if (path[0] == '/') {
+    resolved = "/";
+    pos = 1;
+  }
+  while (pos <= path.size()) {
+    std::size_t slash = path.find('/', pos);
+    if (slash == std::string::npos) slash = path.size();
+    std::string component = path.substr(pos, slash - pos);
+    std::string candidate = resolved + component;
+    if (!component.empty() && kind_of(candidate) == EntryKind::missing) {
+      std::string match;
+      if (!match_in(resolved, component, match)) return EntryKind::missing;
+      candidate = resolved + match;
+    }
+    resolved = slash < path.size() ? candidate + "/" : candidate;
+    pos = slash + 1;
+  }
+  actual = resolved;
+  return kind_of(resolved);
+}
+
+void forget_directory_listings() { listings().clear(); }
+
+}  // namespace platform

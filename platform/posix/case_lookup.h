@@ -1,0 +1,23 @@
+// case_lookup.h: finding existing files without regard to ASCII letter
+// case, as Windows file systems do.
+#ifndef WHIRLO_PLATFORM_POSIX_CASE_LOOKUP_H
+#define WHIRLO_PLATFORM_POSIX_CASE_LOOKUP_H
+
+#include <string>
+
+namespace platform {
+
+enum class EntryKind { missing, file, directory };
+
+/// Looks `path` up: the exact name first, then each component matched
+/// case-insensitively within its directory (the byte-wise smallest of
+/// several matches wins). `actual` receives the name found.
+EntryKind find_existing(const std::string& path, std::string& actual);
+
+/// Drops the cached directory listings; called after every change that the
+/// platform layer makes to the file system.
+void forget_directory_listings();
+
+}  // namespace platform
+
+#endif
