@@ -1,0 +1,170 @@
+#include "cgi/player.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cgi/messages.h"
+#include "cgi/query_parser.h"
+#include "cgi/random_generator.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace cgi;
+using test_support::TempDir;
+
+const char kStatus[] = "HTTP/1.0 200 OK\n";
+const char kMultipart[] =
+    "Content-type: multipart/x-mixed-replace;boundary=sometext\n"
+    "\n--sometext\n";
+const char kErrorPage[] =
+    "Content-type: text/html\n\n<html><body>Whirlo-32 V1.2, error : WHL1005 "
+    "(cannot open picture files)</body></html>\n--sometext\n";
+
+std::uint32_t fixed_clock() { return 1234567; }
+
+// Frames F1.GIF ... hold "f1", "f2", ...; the response is played for `query`.
+class PlayerTest : public ::testing::Test {
+ protected:
+  void frames(int first, int last) {
+    for (int n = first; n <= last; ++n) {
+      dir_.write("F" + std::to_string(n) + ".GIF", frame(n));
+    }
+  }
+  static std::string frame(int n) { return "f" + std::to_string(n); }
+  static std::string part(const std::string& bytes) {
+    return "Content-type: image/gif\n\n" + bytes + "\n--sometext\n";
+  }
+  std::string parts(std::initializer_list<int> numbers) {
+    std::string out;
+    for (int n : numbers) out += part(frame(n));
+    return out;
+  }
+  std::string play(const std::string& query, int animates = 1) {
+    AnimationRequest request;
+    load_request_defaults(request, "no-such-config-file.ini");
+    request.animation_path = dir_.prefix();
+    std::string text = query;
+    std::ostringstream ignored;
+    parse_query(request, text, ignored);
+    request.animates = animates;
+    std::ostringstream out, errors;
+    result_ = play_request(request, out, errors, fixed_clock);
+    errors_ = errors.str();
+    return out.str();
+  }
+
+  TempDir dir_;
+  int result_ = 0;
+  std::string errors_;
+};
+
+TEST_F(PlayerTest, CountedRangeIsPlayedInLayoutA) {
+  frames(1, 4);
+  EXPECT_EQ(play("f"), kStatus + std::string(kMultipart) + parts({1, 2, 3, 4}));
+  EXPECT_EQ(result_, 0);
+  EXPECT_EQ(play("f?.GIF?D"), kStatus + std::string(kMultipart) + parts({4, 3, 2, 1}));
+}
+
+TEST_F(PlayerTest, EmptyRangesGiveTheErrorPage) {
+  std::ostringstream message;
+  write_error(message, kNoPictures);
+  for (const char* query : {"f", "f?.GIF?S=====5", "f?.GIF?S=====3?E===3",
+                            "f?.GIF?S=====4?E===2"}) {
+    for (int animates : {1, 0}) {
+      EXPECT_EQ(play(query, animates), kStatus + std::string(kErrorPage)) << query;
+      EXPECT_EQ(result_, kNoPictures);
+      EXPECT_EQ(errors_, message.str());
+    }
+    frames(1, 1);  // only the start frame: still an empty range
+  }
+}
+
+TEST_F(PlayerTest, CountingStopsAtTheFirstGapAndBefore99) {
+  frames(1, 3);
+  frames(5, 6);
+  EXPECT_EQ(count_frames(dir_.prefix() + "F", ".GIF", 1), 3);
+  EXPECT_EQ(count_frames(dir_.prefix() + "F", ".GIF", 5), 6);
+  EXPECT_EQ(count_frames(dir_.prefix() + "F", ".GIF", 4), 3);
+  frames(90, 99);
+  EXPECT_EQ(count_frames(dir_.prefix() + "F", ".GIF", 90), 98);
+}
+
+TEST_F(PlayerTest, RepeatCounts) {
+  frames(1, 2);
+  std::string up = parts({1, 2}), down = parts({2, 1});
+  std::string head = kStatus + std::string(kMultipart);
+  EXPECT_EQ(play("f?.GIF?U?D?L====2"), head + up + down + up + down + up + down);
+  EXPECT_EQ(play("f?.GIF?U?L====2?D"), head + up + up + up);
+  EXPECT_EQ(play("f?.GIF?L====1"), head + up + up);
+  EXPECT_EQ(play("f?.GIF?U?L====12?D"), head + up);
+  EXPECT_EQ(play("f?.GIF?U?L====0?D"), head + up);
+}
+
+TEST_F(PlayerTest, SinglePictureStepsUseLayoutB) {
+  frames(1, 3);
+  dir_.write("LOGO.JPG", "logo");
+  EXPECT_EQ(play("f?.GIF?P====2"), kStatus + part(frame(2)));
+  EXPECT_EQ(play("f?.GIF?P====LOGO.JPG"),
+            kStatus + std::string("Content-type: image/jpeg\n\nlogo\n--sometext\n"));
+  EXPECT_EQ(play("f?.GIF?P====2?P====3"),
+            kStatus + std::string(kMultipart) + parts({2, 3}));
+  // A missing single picture leaves the status line alone.
+  EXPECT_EQ(play("f?.GIF?P====NONE"), kStatus);
+}
+
+TEST_F(PlayerTest, ViewerThatDoesNotAnimateGetsTheStillPicture) {
+  frames(1, 3);
+  EXPECT_EQ(play("f?.GIF?U?D?R", 0), kStatus + part(frame(1)));
+  EXPECT_EQ(play("f?.GIF?N======3", 0), kStatus + part(frame(3)));
+}
+
+TEST_F(PlayerTest, RandomPlayersDrawBelowTheEndFrame) {
+  frames(3, 9);
+  RandomGenerator random;
+  random.seed(fixed_clock());
+  std::string expected = kStatus + std::string(kMultipart);
+  for (int k = 0; k < 7; ++k) expected += part(frame(3 + random.next() % 6));
+  EXPECT_EQ(play("f?.GIF?R?S=====3?E===9"), expected);
+
+  random.seed(fixed_clock());
+  std::string one = part(frame(3 + random.next() % 6));
+  EXPECT_EQ(play("f?.GIF?O?S=====3?E===9"), kStatus + one);
+  EXPECT_EQ(play("f?.GIF?O?S=====3?E===9?L====3"),
+            kStatus + std::string(kMultipart) + one + one + one + one);
+}
+
+TEST(RandomGenerator, KnownSequence) {
+  RandomGenerator random;
+  random.seed(1);
+  EXPECT_EQ(random.next(), 41);
+  EXPECT_EQ(random.next(), 18467);
+  EXPECT_EQ(random.next(), 6334);
+}
+
+TEST_F(PlayerTest, NamesThatLeaveTheDirectoryDoNotExist) {
+  frames(1, 3);
+  TempDir outside;
+  outside.write("SECRET.GIF", "secret");
+  std::string up = parts({1, 2, 3});
+  std::string head = kStatus + std::string(kMultipart);
+  for (std::string name : {std::string("..") + "/x/SECRET", outside.prefix() + "SECRET",
+                           std::string("A\\B"), std::string("C:SECRET")}) {
+    EXPECT_EQ(play("f?.GIF?P====" + name + "?U"), head + up) << name;
+    EXPECT_EQ(play("f?.GIF?N======" + name, 0), kStatus) << name;
+  }
+  EXPECT_EQ(play(outside.prefix() + "SECRET"), kStatus + std::string(kErrorPage));
+}
+
+TEST_F(PlayerTest, OverlongPathsDoNotExist) {
+  // The files exist, but the directory and the name exceed 255 characters.
+  std::string name(240, 'N');
+  dir_.write(name + "1.GIF", "1");
+  dir_.write(name + "2.GIF", "2");
+  ASSERT_GT(dir_.prefix().size() + name.size() + 5, 255u);
+  EXPECT_EQ(play(name + "?.GIF?S=====1?E===2"), kStatus + std::string(kMultipart));
+  EXPECT_EQ(play(name), kStatus + std::string(kErrorPage));
+}
+
+}  // namespace
