@@ -1,0 +1,13 @@
+// cgi_main.cc: the CGI program's entry on Windows. The command-line tail is
+// formed from the full command line by our own rules, not the C runtime's.
+#include <windows.h>
+
+#include <iostream>
+
+#include "cgi/command_tail.h"
+#include "cgi/driver.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  static cgi::CgiProcess process(std::cout);
+  return cgi::run_request(cgi::command_tail(GetCommandLineA()), process);
+}

@@ -1,0 +1,59 @@
+// win32_platform.cc: the platform seam on Windows, through KERNEL32 and
+// USER32.
+#include <windows.h>
+
+#include <vector>
+
+#include "platform.h"
+
+namespace platform {
+
+const char kSeparator = '\\';
+
+std::string read_profile_string(const std::string& section,
+                                const std::string& key,
+                                const std::string& def, std::size_t capacity,
+                                const std::string& path) {
+  if (capacity == 0) return std::string();
+  std::vector<char> buffer(capacity, '\0');
+  DWORD length = GetPrivateProfileStringA(
+      section.c_str(), key.c_str(), def.c_str(), buffer.data(),
+      static_cast<DWORD>(capacity), path.c_str());
+  return std::string(buffer.data(), length < capacity ? length : capacity - 1);
+}
+
+bool file_exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool current_directory(std::size_t capacity, std::string& directory) {
+  std::vector<char> buffer(capacity, '\0');
+  DWORD length =
+      GetCurrentDirectoryA(static_cast<DWORD>(capacity), buffer.data());
+  // Too small a buffer gives the size needed, terminator included.
+  if (length == 0 || length >= capacity) return false;
+  directory.assign(buffer.data(), length);
+  return true;
+}
+
+bool delete_file(const std::string& path) {
+  return DeleteFileA(path.c_str()) != 0;
+}
+
+bool readable_file_path(const std::string& path, std::string& actual) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return false;
+  }
+  actual = path;
+  return true;
+}
+
+std::string writable_file_path(const std::string& path) { return path; }
+
+void message_box(const std::string& text, const std::string& title) {
+  MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK);
+}
+
+}  // namespace platform
