@@ -1,0 +1,137 @@
+#include "data_file.h"
+
+#include <cctype>
+
+#include "ini_text.h"
+
+namespace bridge {
+namespace {
+
+// [CGI] keys and the CGI/1.1 variables they come from, in the order a
+// Windows CGI server writes them.
+struct KeySource {
+  const char* key;
+  const char* variable;
+};
+
+constexpr KeySource kCgiKeys[] = {
+    {"Request Protocol", "SERVER_PROTOCOL"},
+    {"Request Method", "REQUEST_METHOD"},
+    {"Executable Path", "SCRIPT_NAME"},
+    {"Document Root", "DOCUMENT_ROOT"},
+    {"Logical Path", "PATH_INFO"},
+    {"Physical Path", "PATH_TRANSLATED"},
+    {"Query String", "QUERY_STRING"},
+    {"Request Range", "HTTP_RANGE"},
+    {"Referer", "HTTP_REFERER"},
+    {"From", "HTTP_FROM"},
+    {"User Agent", "HTTP_USER_AGENT"},
+    {"Content Type", "CONTENT_TYPE"},
+    {"Server Software", "SERVER_SOFTWARE"},
+    {"Server Name", "SERVER_NAME"},
+    {"Server Port", "SERVER_PORT"},
+    {"Server Admin", "SERVER_ADMIN"},
+    {"Remote Host", "REMOTE_HOST"},
+    {"Remote Address", "REMOTE_ADDR"},
+    {"Authentication Method", "AUTH_TYPE"},
+};
+
+constexpr char kLineEnd[] = "\r\n";
+
+void add(std::string& text, const std::string& key, const std::string& value) {
+  std::string clean = clean_value(value);
+  if (clean.empty()) return;
+  text += key + "=" + clean + kLineEnd;
+}
+
+void add_section(std::string& text, const char* name) {
+  if (!text.empty()) text += kLineEnd;
+  text += std::string("[") + name + "]" + kLineEnd;
+}
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool has_token(const std::string& list, const std::string& token) {
+  std::string text = lower(list);
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(',', start);
+    if (end == std::string::npos) end = text.size();
+    std::string item = text.substr(start, end - start);
+    std::size_t first = item.find_first_not_of(" \t");
+    std::size_t last = item.find_last_not_of(" \t");
+    if (first != std::string::npos && item.substr(first, last - first + 1) == token)
+      return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+void add_cgi_section(std::string& text, const Environment& env,
+                     const SpoolFiles& files, std::uint64_t body_length) {
+  add_section(text, "CGI");
+  for (const KeySource& source : kCgiKeys) {
+    add(text, source.key, env_value(env, source.variable));
+    if (std::string(source.key) == "Request Method")
+      add(text, "Request Keep-Alive", keep_alive(env));
+  }
+  if (env.count("CONTENT_LENGTH"))
+    add(text, "Content Length", std::to_string(body_length));
+  add(text, "Content File", files.content);
+  add(text, "CGI Version", "CGI/1.3a (Win)");
+  std::string user = env_value(env, "REMOTE_USER");
+  std::string basic_user, password;
+  if (basic_credentials(env_value(env, "HTTP_AUTHORIZATION"), basic_user,
+                        password) && user.empty()) {
+    user = basic_user;
+  }
+  add(text, "Authenticated Username", user);
+  add(text, "Authenticated Password", password);
+}
+
+void add_accept_section(std::string& text, const Environment& env) {
+  add_section(text, "Accept");
+  for (const auto& entry : accept_entries(env_value(env, "HTTP_ACCEPT")))
+    add(text, entry.first, entry.second);
+}
+
+void add_system_section(std::string& text, const SpoolFiles& files,
+                        long gmt_offset) {
+  add_section(text, "System");
+  add(text, "GMT Offset", std::to_string(gmt_offset));
+  add(text, "Debug Mode", "No");
+  add(text, "Output File", files.output);
+  add(text, "Content File", files.content);
+}
+
+void add_header_section(std::string& text, const Environment& env) {
+  add_section(text, "Extra Headers");
+  for (const auto& variable : env) {
+    std::string key = header_key(variable.first);
+    if (!key.empty()) add(text, key, variable.second);
+  }
+}
+
+}  // namespace
+
+std::string keep_alive(const Environment& env) {
+  std::string connection = env_value(env, "HTTP_CONNECTION");
+  if (has_token(connection, "close")) return "No";
+  if (has_token(connection, "keep-alive")) return "Yes";
+  return env_value(env, "SERVER_PROTOCOL") == "HTTP/1.1" ? "Yes" : "No";
+}
+
+std::string data_file_text(const Environment& env, const SpoolFiles& files,
+                           std::uint64_t body_length, long gmt_offset) {
+  std::string text;
+  add_cgi_section(text, env, files, body_length);
+  add_accept_section(text, env);
+  add_system_section(text, files, gmt_offset);
+  add_header_section(text, env);
+  return text;
+}
+
+}  // namespace bridge

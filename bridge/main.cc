@@ -1,0 +1,6 @@
+// main.cc: the entry of the CGI/1.1 to Windows CGI bridge.
+#include "run.h"
+
+int main(int argc, char** argv) {
+  return bridge::run_bridge(argc > 0 ? argv[0] : "");
+}

@@ -1,0 +1,71 @@
+// os.h: what the bridge needs from the operating system. Implemented in
+// os_posix.cc and os_win32.cc; CMake picks one. Nothing here throws.
+#ifndef WHIRLO_BRIDGE_OS_H
+#define WHIRLO_BRIDGE_OS_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace bridge {
+
+/// A started program. Only the implementation looks inside.
+struct Child {
+  long long id = 0;      // process id
+  void* handle = nullptr;  // process handle where the platform has one
+};
+
+enum class ChildState { kRunning, kExited };
+
+/// Puts standard input and output in binary mode and makes termination
+/// requests (and a closed client connection) observable instead of fatal.
+void prepare_process();
+
+/// True once the bridge has been asked to stop (SIGTERM, SIGINT, SIGHUP,
+/// console close).
+bool stop_requested();
+
+/// The whole environment as name/value pairs.
+std::map<std::string, std::string> environment();
+
+/// The bridge's own path: the entry's argv[0], completed where needed.
+std::string own_path(const char* argv0);
+
+/// Creates a new, private folder inside `root` with a short name and no
+/// blanks in its path. False when it cannot be made.
+bool make_private_folder(const std::string& root, std::string& folder);
+
+/// The folder for temporary files when no setting names one.
+std::string default_temp_root();
+
+/// Removes `folder` and everything inside it, following no links.
+void remove_tree(const std::string& folder);
+
+/// Starts `program` with the given command-line words (not counting the
+/// program itself) in `directory`, standard input empty, standard output
+/// joined to the bridge's standard error. False when it cannot start.
+bool start_child(const std::string& program,
+                 const std::vector<std::string>& words,
+                 const std::string& directory, Child& child);
+
+/// Looks at the child without waiting; sets `exit_code` once it has ended.
+ChildState poll_child(Child& child, int& exit_code);
+
+/// Ends the child and everything it started, and collects it.
+void kill_child(Child& child);
+
+/// Writes all of `data` to standard output. False when the reader is gone.
+bool write_stdout(const std::string& data);
+
+/// The executable suffix of the platform ("" or ".exe").
+extern const char kExecutableSuffix[];
+
+/// The characters that separate path components, the preferred one first.
+extern const char kPathSeparators[];
+
+/// True when `name` is an absolute path on this platform.
+bool is_absolute(const std::string& name);
+
+}  // namespace bridge
+
+#endif

@@ -1,0 +1,191 @@
+#include "output_relay.h"
+
+#include <cctype>
+#include <vector>
+
+namespace bridge {
+namespace {
+
+constexpr char kDirectReturn[] = "HTTP/1.0";
+constexpr char kCrlf[] = "\r\n";
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string trim(const std::string& text) {
+  std::size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) return std::string();
+  return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+std::vector<std::string> header_lines(const std::string& header) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < header.size()) {
+    std::size_t end = header.find('\n', start);
+    if (end == std::string::npos) end = header.size();
+    std::string line = header.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) break;
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+// The end of the header block: just past its empty line, or npos.
+std::size_t header_end(const std::string& bytes) {
+  std::size_t lf = bytes.find("\n\n");
+  std::size_t crlf = bytes.find("\n\r\n");
+  if (lf == std::string::npos && crlf == std::string::npos) return std::string::npos;
+  if (crlf == std::string::npos || (lf != std::string::npos && lf < crlf)) return lf + 2;
+  return crlf + 3;
+}
+
+bool is_status(const std::string& status) {
+  return status.size() >= 3 && std::isdigit(static_cast<unsigned char>(status[0])) &&
+         std::isdigit(static_cast<unsigned char>(status[1])) &&
+         std::isdigit(static_cast<unsigned char>(status[2])) &&
+         (status.size() == 3 || status[3] == ' ');
+}
+
+bool has_control_byte(const std::string& line) {
+  for (unsigned char c : line) {
+    if ((c < 32 && c != '\t') || c == 127) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool convert_header(const std::string& header, bool nph, std::string& out) {
+  bool direct = header.compare(0, 8, kDirectReturn) == 0;
+  if (nph && direct) {
+    out = header;
+    return true;
+  }
+  std::vector<std::string> lines = header_lines(header);
+  std::string status;
+  std::size_t first = 0;
+  if (direct) {
+    status = trim(lines[0].substr(8));
+    if (!is_status(status)) return false;
+    first = 1;
+  }
+  std::string fields;
+  bool redirect = false;
+  for (std::size_t i = first; i < lines.size(); ++i) {
+    std::size_t colon = lines[i].find(':');
+    if (colon == std::string::npos || colon == 0 || has_control_byte(lines[i]))
+      continue;  // not a header line: a CGI/1.1 server would refuse it
+    std::string name = lower(trim(lines[i].substr(0, colon)));
+    std::string value = trim(lines[i].substr(colon + 1));
+    if (name == "status") {
+      if (!direct) status = value;
+      continue;
+    }
+    if (name == "uri" || name == "location") {
+      redirect = true;
+      if (name == "uri") {
+        fields += "Location: " + value + kCrlf;
+        continue;
+      }
+    }
+    fields += lines[i] + kCrlf;
+  }
+  if (nph) {
+    if (status.empty()) status = redirect ? "302 Found" : "200 OK";
+    out = "HTTP/1.0 " + status + kCrlf + fields + kCrlf;
+  } else {
+    if (status.empty() && fields.empty()) status = "200 OK";
+    out = (status.empty() ? "" : "Status: " + status + kCrlf) + fields + kCrlf;
+  }
+  return true;
+}
+
+std::string push_boundary(const std::string& header) {
+  for (const std::string& line : header_lines(header)) {
+    std::string text = lower(line);
+    if (text.compare(0, 13, "content-type:") != 0) continue;
+    if (trim(text.substr(13)).compare(0, 25, "multipart/x-mixed-replace") != 0)
+      return std::string();
+    std::size_t at = text.find("boundary=");
+    if (at == std::string::npos) return std::string();
+    std::string boundary = line.substr(at + 9);
+    boundary = trim(boundary.substr(0, boundary.find(';')));
+    if (boundary.size() >= 2 && boundary.front() == '"' && boundary.back() == '"')
+      boundary = boundary.substr(1, boundary.size() - 2);
+    return boundary;
+  }
+  return std::string();
+}
+
+Piece OutputRelay::next(std::string& out) {
+  if (stage_ == kBroken) return Piece::kFailed;
+  if (stage_ == kHeader) {
+    Piece result = take_header();
+    if (result != Piece::kData) return result;
+  }
+  return take_body(out);
+}
+
+Piece OutputRelay::take_header() {
+  std::size_t end = header_end(pending_);
+  if (end == std::string::npos) {
+    if (pending_.size() > kMaxHeaderBytes) {
+      stage_ = kBroken;
+      return Piece::kFailed;
+    }
+    if (!finished_ || pending_.empty()) return Piece::kNone;
+    end = pending_.size();
+  }
+  if (end > kMaxHeaderBytes + 3) {
+    stage_ = kBroken;
+    return Piece::kFailed;
+  }
+  std::string header = pending_.substr(0, end);
+  std::string converted;
+  if (!convert_header(header, nph_, converted)) {
+    stage_ = kBroken;
+    return Piece::kFailed;
+  }
+  std::string boundary = push_boundary(header);
+  if (!boundary.empty()) delimiter_ = "\n--" + boundary;
+  pending_ = converted + pending_.substr(end);
+  scanned_ = converted.size();
+  stage_ = kBody;
+  return Piece::kData;
+}
+
+// A part ends with the line that holds the next delimiter; what follows
+// the last delimiter line goes out when the file is complete.
+Piece OutputRelay::take_body(std::string& out) {
+  if (pending_.empty()) return Piece::kNone;
+  if (!delimiter_.empty()) {
+    std::size_t at = pending_.find(delimiter_, scanned_);
+    std::size_t line_end = at == std::string::npos
+                               ? std::string::npos
+                               : pending_.find('\n', at + delimiter_.size());
+    if (line_end != std::string::npos) {
+      out = pending_.substr(0, line_end + 1);
+      pending_.erase(0, line_end + 1);
+      scanned_ = 0;
+      return Piece::kPart;
+    }
+    if (!finished_) {
+      std::size_t keep = delimiter_.size();
+      scanned_ = at != std::string::npos ? at
+                 : pending_.size() > keep ? pending_.size() - keep
+                                          : 0;
+      return Piece::kNone;
+    }
+  }
+  out.swap(pending_);
+  pending_.clear();
+  scanned_ = 0;
+  return Piece::kData;
+}
+
+}  // namespace bridge

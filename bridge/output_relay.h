@@ -1,0 +1,66 @@
+// output_relay.h: turns the bytes of a Windows CGI output file, as they
+// arrive, into what the bridge sends on, and cuts a server-push body into
+// its parts so that they can be paced. Body bytes are never changed.
+#ifndef WHIRLO_BRIDGE_OUTPUT_RELAY_H
+#define WHIRLO_BRIDGE_OUTPUT_RELAY_H
+
+#include <cstddef>
+#include <string>
+
+namespace bridge {
+
+/// Longest header block accepted from the program.
+constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+
+enum class Piece {
+  kNone,    // nothing ready yet
+  kData,    // bytes to send now
+  kPart,    // bytes that end with a part boundary line
+  kFailed,  // the program's header cannot be relayed
+};
+
+class OutputRelay {
+ public:
+  /// `nph`: the bridge answers the client directly (a complete HTTP
+  /// response) instead of giving CGI headers to the server.
+  explicit OutputRelay(bool nph) : nph_(nph) {}
+
+  void feed(const char* data, std::size_t size) { pending_.append(data, size); }
+
+  /// No more bytes will come.
+  void finish() { finished_ = true; }
+
+  /// The next piece to send; fills `out` for kData and kPart.
+  Piece next(std::string& out);
+
+  /// Bytes held back so far.
+  std::size_t buffered() const { return pending_.size(); }
+
+  /// True when everything fed has been handed out and no more will come.
+  bool done() const { return finished_ && pending_.empty(); }
+
+ private:
+  enum Stage { kHeader, kBody, kBroken };
+
+  Piece take_header();
+  Piece take_body(std::string& out);
+
+  bool nph_;
+  bool finished_ = false;
+  Stage stage_ = kHeader;
+  std::string pending_;
+  std::string delimiter_;  // "\n--" + boundary of a multipart body
+  std::size_t scanned_ = 0;
+};
+
+/// The header block the bridge sends for the program's header block
+/// `header` (its lines up to and including the empty line, or all of a
+/// file that has no empty line). False when it cannot be relayed.
+bool convert_header(const std::string& header, bool nph, std::string& out);
+
+/// The boundary of a multipart/x-mixed-replace header block, or "".
+std::string push_boundary(const std::string& header);
+
+}  // namespace bridge
+
+#endif

@@ -1,0 +1,59 @@
+#include "settings.h"
+
+namespace bridge {
+namespace {
+
+constexpr std::uint64_t kMaxTimeoutSeconds = 86400;
+constexpr std::uint64_t kMaxIntervalMs = 60000;
+constexpr std::uint64_t kMaxBodyLimit = std::uint64_t(1) << 40;
+
+bool read_number(const Environment& env, const char* name,
+                 std::uint64_t limit, std::uint64_t& value,
+                 std::string& problem) {
+  std::string text = env_value(env, name);
+  if (text.empty()) return true;  // keep the default
+  if (parse_decimal(text, limit, value)) return true;
+  problem = std::string(name) + " must be a number from 0 to " +
+            std::to_string(limit);
+  return false;
+}
+
+}  // namespace
+
+bool parse_decimal(const std::string& text, std::uint64_t limit,
+                   std::uint64_t& value) {
+  if (text.empty() || text.size() > 19) return false;
+  std::uint64_t result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (result > limit) return false;
+  value = result;
+  return true;
+}
+
+bool read_settings(const Environment& env, Settings& settings,
+                   std::string& problem) {
+  settings.program = env_value(env, "WINCGI_PROGRAM");
+  settings.temp_root = env_value(env, "WINCGI_TEMP");
+  std::uint64_t timeout_s = static_cast<std::uint64_t>(settings.timeout_ms) / 1000;
+  std::uint64_t interval = static_cast<std::uint64_t>(settings.frame_interval_ms);
+  if (!read_number(env, "WINCGI_TIMEOUT", kMaxTimeoutSeconds, timeout_s,
+                   problem) ||
+      !read_number(env, "WINCGI_FRAME_INTERVAL", kMaxIntervalMs, interval,
+                   problem) ||
+      !read_number(env, "WINCGI_MAX_BODY", kMaxBodyLimit, settings.max_body,
+                   problem)) {
+    return false;
+  }
+  if (timeout_s == 0) {
+    problem = "WINCGI_TIMEOUT must be at least 1";
+    return false;
+  }
+  settings.timeout_ms = static_cast<long>(timeout_s * 1000);
+  settings.frame_interval_ms = static_cast<long>(interval);
+  return true;
+}
+
+}  // namespace bridge
