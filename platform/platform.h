@@ -38,6 +38,20 @@ bool readable_file_path(const std::string& path, std::string& actual);
 /// that name (in any letter case) is reused, else the exact name is created.
 std::string writable_file_path(const std::string& path);
 
+/// Writes one key of a private-profile file, creating the file and the
+/// section when missing (never a folder). A bare file name means the file
+/// in the Windows directory. False when nothing could be written.
+bool write_profile_string(const std::string& section, const std::string& key,
+                          const std::string& value, const std::string& path);
+
+/// Copies a file. With `fail_if_exists` an existing destination is left
+/// alone and the copy fails. False when the file was not copied.
+bool copy_file(const std::string& source, const std::string& destination,
+               bool fail_if_exists);
+
+/// Creates one directory; its parent must exist.
+bool create_directory(const std::string& path);
+
 /// Shows a message box with an OK button and no owner window.
 void message_box(const std::string& text, const std::string& title);
 

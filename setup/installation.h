@@ -1,0 +1,22 @@
+// installation.h: copying the distribution set and writing the
+// configuration file.
+#ifndef WHIRLO_SETUP_INSTALLATION_H
+#define WHIRLO_SETUP_INSTALLATION_H
+
+#include "setup_settings.h"
+#include "setup_ui.h"
+
+namespace setup {
+
+/// Number of demonstration frames the installer copies.
+inline constexpr int kFrameCount = 13;
+
+/// Copies the distribution files from the current directory into the two
+/// directories of validated settings, asking before any replace, then
+/// writes the four keys of "pelk.ini" in the CGI directory. Returns 1, or
+/// 0 when a replacing copy or a key write failed (each shown as message 7).
+int install_files(const SetupSettings& settings, SetupUi& ui);
+
+}  // namespace setup
+
+#endif

@@ -1,0 +1,72 @@
+#include "validation.h"
+
+#include <fstream>
+
+#include "messages.h"
+#include "platform/platform.h"
+
+namespace setup {
+namespace {
+
+constexpr char kProbeName[] = "~whl.tmp";
+
+// Only the platform's own separator counts; an empty text stays empty.
+void add_separator(std::string& directory) {
+  if (!directory.empty() && directory.back() != platform::kSeparator) {
+    directory += platform::kSeparator;
+  }
+}
+
+// A directory is valid when a file can be created in it. The probe, and a
+// file of its name that stood there before, are gone afterwards.
+bool probe_directory(const std::string& directory) {
+  if (directory.empty()) return false;
+  std::string path = directory + kProbeName;
+  {
+    std::ofstream probe(platform::writable_file_path(path));
+    if (!probe) return false;
+  }
+  platform::delete_file(path);
+  return true;
+}
+
+bool ask(SetupUi& ui, const char* question) {
+  return ui.message_box(question, kSetupTitle, Buttons::ok_cancel,
+                        Icon::none) == Answer::ok;
+}
+
+bool check_animation_directory(const std::string& directory, SetupUi& ui) {
+  if (probe_directory(directory)) return true;
+  if (directory.empty() || !ask(ui, kCreateQuestion)) {
+    show_setup_error(ui, IDS_INVALID_ANIMATION_PATH);
+    return false;
+  }
+  if (!platform::create_directory(directory)) {
+    show_setup_error(ui, IDS_CANNOT_CREATE_PATH);
+    return false;
+  }
+  return true;
+}
+
+void check_viewers(std::string& viewers, SetupUi& ui) {
+  if (viewers.find("Mozilla") == std::string::npos &&
+      ask(ui, kViewerQuestion)) {
+    viewers = "Mozilla";
+  }
+}
+
+}  // namespace
+
+int validate_settings(SetupSettings& settings, SetupUi& ui) {
+  add_separator(settings.cgi_directory);
+  add_separator(settings.animation_directory);
+  if (!probe_directory(settings.cgi_directory)) {
+    show_setup_error(ui, IDS_INVALID_CGI_PATH);
+    return 0;
+  }
+  if (!check_animation_directory(settings.animation_directory, ui)) return 0;
+  check_viewers(settings.animating_viewers, ui);
+  return 1;
+}
+
+}  // namespace setup
