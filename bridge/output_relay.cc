@@ -1,5 +1,6 @@
 #include "output_relay.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -176,9 +177,11 @@ Piece OutputRelay::take_body(std::string& out) {
     }
     if (!finished_) {
       std::size_t keep = delimiter_.size();
-      scanned_ = at != std::string::npos ? at
-                 : pending_.size() > keep ? pending_.size() - keep
-                                          : 0;
+      if (at != std::string::npos) {
+        scanned_ = at;
+      } else if (pending_.size() > keep) {
+        scanned_ = std::max(scanned_, pending_.size() - keep);
+      }
       return Piece::kNone;
     }
   }

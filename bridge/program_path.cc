@@ -25,7 +25,7 @@ std::string program_path(const std::string& bridge_path,
   std::string name = file_name_of(bridge_path);
   if (is_nph_name(bridge_path)) name.erase(0, 4);
   std::size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  if (dot != std::string::npos) name.erase(dot);
   if (name.empty()) return std::string();
   std::string program = folder + name + kExecutableSuffix;
   return program == bridge_path ? std::string() : program;
