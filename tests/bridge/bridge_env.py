@@ -1,0 +1,173 @@
+"""Shared fixture for the bridge tests: the built programs, private folder
+trees, whirlo32 run directly as a Windows CGI server would, and raw HTTP.
+
+The bridge and whirlo32 come from the environment variables WHIRLO_BRIDGE
+and WHIRLO_PROGRAM (run_bridge_tests.py sets them).
+"""
+
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+FRAMES = os.path.join(REPO, "dist", "frames")
+FAKES = os.path.join(HERE, "fake_programs")
+MOZILLA = "Mozilla/5.0 (X11; Linux x86_64)"
+
+# Queries whose responses do not depend on the clock.
+QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?U?start3?end6?D?loop=2",
+           "whirlo?.gif?pic=7", "whirlo?.gif?still=12", "whirlo?.gif?start=20"]
+
+
+def bridge():
+    return os.environ["WHIRLO_BRIDGE"]
+
+
+def program():
+    return os.environ["WHIRLO_PROGRAM"]
+
+
+class Tree:
+    """A private folder tree readable by every user (servers run CGI
+    programs as an unprivileged user):
+
+        root/cgi-bin   the bridge as whirlo32.cgi and nph-whirlo32.cgi,
+                       whirlo32 and pelk.ini
+        root/anim      the demonstration frames
+        root/windows   WINDIR
+        root/temp      WINCGI_TEMP, writable by all
+    """
+
+    def __init__(self, viewers="Mozilla"):
+        self.root = tempfile.mkdtemp(prefix="whirlo-bridge-")
+        os.chmod(self.root, 0o755)
+        self.cgi = self.folder("cgi-bin")
+        self.anim = self.folder("anim")
+        self.windows = self.folder("windows")
+        self.temp = self.folder("temp")
+        os.chmod(self.temp, 0o1777)
+        for name in os.listdir(FRAMES):
+            shutil.copy(os.path.join(FRAMES, name), self.anim)
+        self.install(program(), "whirlo32")
+        self.install(bridge(), "whirlo32.cgi")
+        self.install(bridge(), "nph-whirlo32.cgi")
+        self.write("cgi-bin/pelk.ini", "[Whirl]\nAnimation Path=%s/\nAllow Only=\n"
+                   "Allow Viewer=%s\n" % (self.anim, viewers))
+
+    def folder(self, name):
+        path = os.path.join(self.root, name)
+        os.makedirs(path, exist_ok=True)
+        os.chmod(path, 0o755)
+        return path
+
+    def install(self, source, name):
+        target = os.path.join(self.cgi, name)
+        shutil.copy(source, target)
+        os.chmod(target, 0o755)
+        return target
+
+    def write(self, relative, text):
+        path = os.path.join(self.root, relative)
+        with open(path, "w") as handle:
+            handle.write(text)
+        os.chmod(path, 0o644)
+        return path
+
+    def leftovers(self):
+        """What runs left behind in the temporary folder."""
+        return os.listdir(self.temp)
+
+    def remove(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def cgi_env(self, query="", agent=MOZILLA, **extra):
+        env = {"PATH": "/usr/bin:/bin", "GATEWAY_INTERFACE": "CGI/1.1",
+               "SERVER_PROTOCOL": "HTTP/1.0", "REQUEST_METHOD": "GET",
+               "SCRIPT_NAME": "/cgi-bin/whirlo32.cgi", "QUERY_STRING": query,
+               "SERVER_NAME": "127.0.0.1", "SERVER_PORT": "80",
+               "REMOTE_ADDR": "127.0.0.1", "HTTP_USER_AGENT": agent,
+               "WINDIR": self.windows, "WINCGI_TEMP": self.temp}
+        env.update(extra)
+        return env
+
+    def run_bridge(self, name="nph-whirlo32.cgi", env=None, body=b"", timeout=30):
+        """Runs the bridge as a CGI/1.1 server would; (stdout, stderr, code)."""
+        done = subprocess.run([os.path.join(self.cgi, name)], cwd=self.cgi,
+                              env=env if env is not None else self.cgi_env(),
+                              input=body, capture_output=True, timeout=timeout)
+        return done.stdout, done.stderr.decode("latin-1"), done.returncode
+
+    def direct_output(self, query, agent=MOZILLA):
+        """What whirlo32 writes into its output file for a request, run by
+        hand as a Windows CGI server runs it (b"" when it writes nothing)."""
+        work = tempfile.mkdtemp(dir=self.root)
+        data = os.path.join(work, "req.dat")
+        output = os.path.join(work, "req.out")
+        with open(data, "w") as handle:
+            handle.write("[CGI]\r\nQuery String=%s\r\n[Extra Headers]\r\n"
+                         "User-Agent=%s\r\n[System]\r\nOutput File=%s\r\n"
+                         % (query, agent, output))
+        subprocess.run([os.path.join(self.cgi, "whirlo32"), data], cwd=self.cgi,
+                       env={"WINDIR": self.windows}, capture_output=True,
+                       timeout=30)
+        result = b""
+        if os.path.exists(output):
+            with open(output, "rb") as handle:
+                result = handle.read()
+        shutil.rmtree(work)
+        return result
+
+
+def body_of(response):
+    """The body of an HTTP response or CGI output: what follows the first
+    empty line (LF or CRLF ends)."""
+    ends = [at + len(sep) for sep in (b"\n\n", b"\n\r\n")
+            for at in [response.find(sep)] if at >= 0]
+    return response[min(ends):] if ends else b""
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_for_port(port, process, timeout=20):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if process.poll() is not None:
+            raise RuntimeError("server exited with code %d" % process.returncode)
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=0.5).close()
+            return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError("server did not listen on port %d" % port)
+
+
+def http_get(port, target, agent=MOZILLA, timeout=30, headers=""):
+    """Sends an HTTP/1.0 GET and returns the raw response bytes."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
+        conn.sendall(("GET %s HTTP/1.0\r\nHost: 127.0.0.1:%d\r\nUser-Agent: %s\r\n"
+                      "%s\r\n" % (target, port, agent, headers)).encode("latin-1"))
+        chunks = []
+        while True:
+            chunk = conn.recv(65536)
+            if not chunk:
+                return b"".join(chunks)
+            chunks.append(chunk)
+
+
+def stop(process):
+    """Ends a server started by a test, whatever state it is in."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()

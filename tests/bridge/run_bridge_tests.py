@@ -1,0 +1,46 @@
+#!/usr/bin/env python3
+"""Runs one suite of the bridge tests.
+
+    python3 tests/bridge/run_bridge_tests.py --bridge B --program P SUITE
+
+SUITE is cgi, servers or browser (test_bridge_cgi.py, test_servers.py,
+test_browser.py). Prints "N passed, N failed"; exits non-zero on failure.
+"""
+
+import argparse
+import os
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SUITES = {"cgi": "test_bridge_cgi", "servers": "test_servers", "browser": "test_browser"}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--bridge", required=True)
+    parser.add_argument("--program", required=True)
+    parser.add_argument("suite", choices=sorted(SUITES))
+    parser.add_argument("-k", dest="pattern", action="append", default=[])
+    options = parser.parse_args()
+    for path in (options.bridge, options.program):
+        if not os.access(path, os.X_OK):
+            print("no executable at %s" % path, file=sys.stderr)
+            return 2
+    os.environ["WHIRLO_BRIDGE"] = os.path.abspath(options.bridge)
+    os.environ["WHIRLO_PROGRAM"] = os.path.abspath(options.program)
+
+    sys.path.insert(0, HERE)
+    loader = unittest.TestLoader()
+    if options.pattern:
+        loader.testNamePatterns = ["*%s*" % p for p in options.pattern]
+    suite = loader.loadTestsFromName(SUITES[options.suite])
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    failed = len(result.failures) + len(result.errors)
+    skipped = len(result.skipped)
+    print("%d passed, %d failed" % (result.testsRun - failed - skipped, failed))
+    return 0 if result.wasSuccessful() and not skipped else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

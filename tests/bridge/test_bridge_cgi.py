@@ -1,0 +1,201 @@
+"""The bridge run as a CGI/1.1 server runs it, without a server: with
+whirlo32, and with small fake Windows CGI programs that show what the bridge
+hands over or misbehave on purpose."""
+
+import json
+import os
+import shutil
+import subprocess
+import time
+import unittest
+
+from bridge_env import FAKES, MOZILLA, QUERIES, Tree, body_of
+
+
+class BridgeTest(unittest.TestCase):
+    viewers = "Mozilla"
+
+    def setUp(self):
+        self.tree = Tree(self.viewers)
+        self.addCleanup(self.tree.remove)
+
+    def install_fake(self, fake, name):
+        """Installs a fake program as `name` with the bridge as name.cgi."""
+        shutil.copy(os.path.join(FAKES, fake), os.path.join(self.tree.cgi, name))
+        os.chmod(os.path.join(self.tree.cgi, name), 0o755)
+        self.tree.install(os.environ["WHIRLO_BRIDGE"], name + ".cgi")
+        return name + ".cgi"
+
+    def assert_clean(self):
+        self.assertEqual(self.tree.leftovers(), [], "temporary folder not removed")
+
+
+class RelaysWhirlo32(BridgeTest):
+    def test_nph_sends_exactly_what_the_program_wrote(self):
+        for query in QUERIES:
+            for agent in (MOZILLA, "Lynx/2.8.9"):
+                with self.subTest(query=query, agent=agent):
+                    out, _, code = self.tree.run_bridge(
+                        env=self.tree.cgi_env(query, agent))
+                    expected = self.tree.direct_output(query, agent)
+                    self.assertTrue(expected.startswith(b"HTTP/1.0 200 OK\n"))
+                    self.assertEqual(out, expected)
+                    self.assertEqual(code, 0)
+        self.assert_clean()
+
+    def test_cgi_mode_turns_the_status_line_into_headers(self):
+        for query in QUERIES:
+            with self.subTest(query=query):
+                out, _, _ = self.tree.run_bridge("whirlo32.cgi",
+                                                 self.tree.cgi_env(query))
+                expected = self.tree.direct_output(query)
+                self.assertTrue(out.startswith(b"Status: 200 OK\r\nContent-type: "))
+                self.assertEqual(body_of(out), body_of(expected))
+        self.assert_clean()
+
+    def test_refused_referer_gets_an_error_answer_and_a_log_line(self):
+        self.tree.write("cgi-bin/pelk.ini", "[Whirl]\nAllow Only=example.org\n")
+        env = self.tree.cgi_env(HTTP_REFERER="http://elsewhere.test/")
+        out, log, code = self.tree.run_bridge("whirlo32.cgi", env)
+        self.assertTrue(out.startswith(b"Status: 502 Bad Gateway\r\n"), out)
+        self.assertIn("exit code 209", log)  # 2001 seen modulo 256
+        self.assertEqual(code, 1)
+        self.assert_clean()
+
+    def test_paced_parts_arrive_no_faster_than_the_interval(self):
+        env = self.tree.cgi_env(WINCGI_FRAME_INTERVAL="100")
+        bridge = subprocess.Popen([os.path.join(self.tree.cgi, "nph-whirlo32.cgi")],
+                                  cwd=self.tree.cgi, env=env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+        received, arrivals = b"", []
+        try:
+            while True:
+                chunk = bridge.stdout.read1(65536)
+                if not chunk:
+                    break
+                received += chunk
+                # The header's empty line is followed by a boundary line too.
+                while received.count(b"\n--sometext\n") - 1 > len(arrivals):
+                    arrivals.append(time.monotonic())
+        finally:
+            bridge.stdout.close()
+            bridge.wait(timeout=30)
+        self.assertEqual(received, self.tree.direct_output(""))
+        self.assertEqual(len(arrivals), 13)
+        gaps = [later - earlier for earlier, later in zip(arrivals, arrivals[1:])]
+        self.assertGreaterEqual(min(gaps), 0.09, gaps)
+        self.assert_clean()
+
+
+class HandsOverTheRequest(BridgeTest):
+    def run_echo(self, **extra):
+        script = self.install_fake("echo_request.py", "echo")
+        body = extra.pop("body", b"")
+        out, log, _ = self.tree.run_bridge(script, self.tree.cgi_env(**extra), body)
+        self.assertTrue(out.startswith(b"Content-type: application/json\r\n\r\n"),
+                        out[:200] + log.encode())
+        return json.loads(body_of(out))
+
+    def test_data_file_words_body_and_folder(self):
+        seen = self.run_echo(query="a=1", REQUEST_METHOD="POST", body=b"x=1&y=2",
+                             CONTENT_LENGTH="7", CONTENT_TYPE="text/plain",
+                             HTTP_REFERER="http://127.0.0.1/page.html",
+                             HTTP_ACCEPT="image/gif, text/*;q=0.5",
+                             HTTP_ACCEPT_LANGUAGE="en")
+        data_file, content_file, output_file, url_args = seen["words"]
+        self.assertEqual(url_args, "")
+        self.assertEqual(seen["cwd"], self.tree.cgi)
+        self.assertEqual(seen["content"], "x=1&y=2")
+        self.assertEqual(os.path.dirname(data_file), os.path.dirname(output_file))
+        self.assertNotIn(" ", data_file + content_file + output_file)
+        lines = seen["data"].split("\r\n")
+        for line in ("[CGI]", "Request Method=POST", "Query String=a=1",
+                     "Referer=http://127.0.0.1/page.html", "User Agent=" + MOZILLA,
+                     "Content Length=7", "Content Type=text/plain",
+                     "Content File=" + content_file, "CGI Version=CGI/1.3a (Win)",
+                     "[Accept]", "image/gif=Yes", "text/*=q=0.5", "[System]",
+                     "Output File=" + output_file, "[Extra Headers]",
+                     "User-Agent=" + MOZILLA, "Referer=http://127.0.0.1/page.html",
+                     "Accept-Language=en"):
+            self.assertIn(line, lines)
+        self.assertTrue(any(line.startswith("GMT Offset=") for line in lines))
+        self.assert_clean()
+
+    def test_index_query_is_the_fourth_word(self):
+        self.assertEqual(self.run_echo(query="whirlo?.gif?D")["words"][3],
+                         "whirlo?.gif?D")
+
+    def test_newlines_in_a_header_cannot_add_lines_to_the_data_file(self):
+        seen = self.run_echo(HTTP_USER_AGENT="x\r\n[System]\r\nOutput File=/tmp/evil",
+                             HTTP_X_NUL="a\x01b")
+        lines = seen["data"].split("\r\n")
+        outputs = [line for line in lines if line.startswith("Output File=")]
+        self.assertEqual(outputs, ["Output File=" + seen["words"][2]])
+        self.assertEqual(lines.count("[System]"), 1)
+        self.assertIn("User-Agent=x  [System]  Output File=/tmp/evil", lines)
+        self.assertIn("X-Nul=a b", lines)
+
+
+class Failures(BridgeTest):
+    def test_no_output_gives_502_and_logs_the_exit_code(self):
+        script = self.install_fake("silent.py", "silent")
+        out, log, _ = self.tree.run_bridge(script)
+        self.assertTrue(out.startswith(b"Status: 502 Bad Gateway\r\n"), out)
+        self.assertIn("exit code 3", log)
+        self.assert_clean()
+
+    def test_time_limit_kills_the_program(self):
+        script = self.install_fake("sleeper.py", "sleeper")
+        started = time.monotonic()
+        out, log, _ = self.tree.run_bridge(script, self.tree.cgi_env(WINCGI_TIMEOUT="1"))
+        self.assertLess(time.monotonic() - started, 20)
+        self.assertTrue(out.startswith(b"Status: 504 Gateway Timeout\r\n"), out)
+        self.assertIn("time limit", log)
+        with open(os.path.join(self.tree.cgi, "sleeper.pid")) as handle:
+            pid = int(handle.read())
+        with self.assertRaises(ProcessLookupError):
+            os.kill(pid, 0)
+        self.assert_clean()
+
+    def test_streams_the_output_while_the_program_writes_it(self):
+        script = self.install_fake("pusher.py", "pusher")
+        env = self.tree.cgi_env(WINCGI_FRAME_INTERVAL="10")
+        bridge = subprocess.Popen([os.path.join(self.tree.cgi, script)],
+                                  cwd=self.tree.cgi, env=env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+        try:
+            first = b""
+            while b"part 0" not in first or not first.endswith(b"--cut\n"):
+                chunk = bridge.stdout.read1(65536)
+                self.assertTrue(chunk, "stream ended early")
+                first += chunk
+            first_seen = time.time()
+            rest = bridge.stdout.read()
+        finally:
+            bridge.stdout.close()
+            bridge.wait(timeout=30)
+        last_written = float(rest.split(b"part 2 at ")[1].split(b"\n")[0])
+        self.assertLess(first_seen, last_written)
+        self.assert_clean()
+
+    def test_oversized_body_is_refused_before_the_program_runs(self):
+        script = self.install_fake("echo_request.py", "echo")
+        env = self.tree.cgi_env(REQUEST_METHOD="POST", CONTENT_LENGTH="11",
+                                WINCGI_MAX_BODY="10")
+        out, _, _ = self.tree.run_bridge(script, env, b"x" * 11)
+        self.assertTrue(out.startswith(b"Status: 413 "), out)
+        self.assert_clean()
+
+    def test_bad_setting_and_missing_program(self):
+        out, _, _ = self.tree.run_bridge(
+            "whirlo32.cgi", self.tree.cgi_env(WINCGI_FRAME_INTERVAL="fast"))
+        self.assertTrue(out.startswith(b"Status: 500 "), out)
+        self.assertIn(b"WINCGI_FRAME_INTERVAL", out)
+        self.tree.install(os.environ["WHIRLO_BRIDGE"], "nothing.cgi")
+        out, _, _ = self.tree.run_bridge("nothing.cgi")
+        self.assertTrue(out.startswith(b"Status: 502 "), out)
+        self.assert_clean()
+
+
+if __name__ == "__main__":
+    unittest.main()
