@@ -60,7 +60,7 @@ DefaultRuntimeDir "%(root)s/apache"
 Mutex file:%(root)s/apache default
 StartServers 2
 MaxRequestWorkers 8
-TypesConfig /etc/mime.types
+TypesConfig "%(root)s/mime.types"
 DocumentRoot "%(site)s"
 DirectoryIndex index.html
 ScriptAlias /cgi-bin/ "%(cgi)s/"
@@ -160,6 +160,7 @@ class Apache(ServerCase, unittest.TestCase):
     @staticmethod
     def command(tree, port):
         os.makedirs(os.path.join(tree.root, "apache"))
+        tree.write("mime.types", "text/html html\ntext/css css\nimage/gif gif\n")
         config = tree.write("apache.conf", apache_config(tree, port))
         return [find_server(["apache2", "httpd"]), "-f", config, "-DFOREGROUND"]
 
