@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Development server for the demonstration site (Python standard library only).
 
-    python3 tools/demo_server.py [--port 8032] [--interval 100]
+    python3 tools/demo_server.py [--port N] [--interval MS] [--bridge B --program P]
 
 Serves site/ and the demonstration frames, and runs the bridge as a CGI/1.1
 server would for addresses under /cgi-bin/ (animating viewers: "Mozilla")
@@ -28,6 +28,7 @@ SCRIPTS = ("whirlo32.cgi", "nph-whirlo32.cgi")
 STATIC_TYPES = {".html": "text/html; charset=utf-8", ".css": "text/css",
                 ".gif": "image/gif", ".png": "image/png", ".js": "text/javascript"}
 MAX_BODY = 1 << 20
+DEFAULT_PORT = 8032
 
 
 def make_cgi_folders(work, bridge, program):
@@ -191,9 +192,19 @@ def header_end(data):
             for at in [data.find(sep)] if at >= 0]
     return min(ends) if ends else -1
 
+def open_server(port):
+    if port is not None:
+        return http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
+    try:
+        return http.server.ThreadingHTTPServer(("127.0.0.1", DEFAULT_PORT), Handler)
+    except OSError:
+        return http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--port", type=int, default=8032, help="0: any free port")
+    parser.add_argument("--port", type=int, default=None,
+                        help="default 8032, or any free port when it is taken; 0: any")
     parser.add_argument("--interval", type=int, default=100,
                         help="frame interval of the bridge in ms (0: no pacing)")
     parser.add_argument("--bridge", default=os.path.join(REPO, "build", "bin", "wincgi-bridge"))
@@ -208,7 +219,7 @@ def main():
     try:
         make_cgi_folders(work, os.path.abspath(options.bridge),
                          os.path.abspath(options.program))
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", options.port), Handler)
+        server = open_server(options.port)
         server.daemon_threads = True
         server.work, server.interval, server.verbose = work, options.interval, options.verbose
         signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
