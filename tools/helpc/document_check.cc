@@ -1,0 +1,63 @@
+#include "document_check.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <set>
+
+#include "context_hash.h"
+
+namespace helpc {
+
+namespace {
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+void check_ids(const HelpDocument& doc) {
+  std::map<int32_t, std::string> hashes;
+  for (const Topic& t : doc.topics) {
+    if (!is_valid_context_id(t.id))
+      throw SourceError("context id \"" + t.id + "\": letters, digits, . and _ only");
+    auto [at, fresh] = hashes.emplace(context_hash(t.id), t.id);
+    if (!fresh) throw SourceError("context ids \"" + at->second + "\" and \"" +
+                                  t.id + "\" collide");
+  }
+}
+
+void check_jumps(const HelpDocument& doc) {
+  std::set<std::string> ids;
+  for (const Topic& t : doc.topics) ids.insert(lower(t.id));
+  for (const Topic& t : doc.topics)
+    for (const Paragraph& p : t.paragraphs)
+      for (const Span& s : p.spans)
+        if (s.kind == Span::jump && !ids.count(lower(s.target)))
+          throw SourceError("topic \"" + t.id + "\" jumps to unknown \"" + s.target + "\"");
+}
+
+// The viewers' index lists one topic per keyword, so a keyword names one.
+void check_keywords_and_maps(const HelpDocument& doc) {
+  std::set<std::string> keywords;
+  std::set<uint32_t> maps;
+  for (const Topic& t : doc.topics) {
+    for (const std::string& k : t.keywords)
+      if (!keywords.insert(lower(k)).second)
+        throw SourceError("keyword \"" + k + "\" given twice");
+    for (uint32_t m : t.map_numbers)
+      if (!maps.insert(m).second)
+        throw SourceError("map number " + std::to_string(m) + " given twice");
+  }
+}
+
+}  // namespace
+
+void check_document(const HelpDocument& doc) {
+  if (doc.topics.empty()) throw SourceError("no topics");
+  check_ids(doc);
+  check_jumps(doc);
+  check_keywords_and_maps(doc);
+}
+
+}  // namespace helpc
