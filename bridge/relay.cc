@@ -29,7 +29,10 @@ class OutputTail {
     if (!file_) return false;
     std::size_t got = std::fread(block_.data(), 1, block_.size(), file_);
     if (got == 0) {
-      std::clearerr(file_);  // the writer may still add to the file
+      // The writer may still add to the file: drop the end-of-file state
+      // and the stream's buffer, staying where we are.
+      std::clearerr(file_);
+      std::fseek(file_, 0, SEEK_CUR);
       return false;
     }
     relay.feed(block_.data(), got);
