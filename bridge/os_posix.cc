@@ -164,7 +164,7 @@ bool write_stdout(const std::string& data) {
   std::size_t done = 0;
   while (done < data.size()) {
     ssize_t written = write(1, data.data() + done, data.size() - done);
-    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno == EINTR && !g_stop) continue;
     if (written <= 0) return false;
     done += static_cast<std::size_t>(written);
   }

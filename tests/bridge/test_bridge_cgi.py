@@ -157,6 +157,28 @@ class Failures(BridgeTest):
             os.kill(pid, 0)
         self.assert_clean()
 
+    def test_termination_stops_the_program_and_cleans_up(self):
+        script = self.install_fake("sleeper.py", "sleeper")
+        bridge = subprocess.Popen([os.path.join(self.tree.cgi, script)],
+                                  cwd=self.tree.cgi, env=self.tree.cgi_env(),
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+        pid_file = os.path.join(self.tree.cgi, "sleeper.pid")
+        deadline = time.monotonic() + 10
+        while not os.path.exists(pid_file) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        time.sleep(0.1)
+        bridge.terminate()
+        try:
+            bridge.communicate(timeout=10)
+        finally:
+            if bridge.poll() is None:
+                bridge.kill()
+        with open(pid_file) as handle:
+            pid = int(handle.read())
+        with self.assertRaises(ProcessLookupError):
+            os.kill(pid, 0)
+        self.assert_clean()
+
     def test_streams_the_output_while_the_program_writes_it(self):
         script = self.install_fake("pusher.py", "pusher")
         env = self.tree.cgi_env(WINCGI_FRAME_INTERVAL="10")
