@@ -1,0 +1,300 @@
+// parse_query on an arbitrary query, then the step table walked against a
+// small folder of real picture files. Input: one flag byte (bit 0: the
+// viewer animates), then the query (cut to the 254 characters that the
+// data-file reader can deliver).
+//
+// The player opens its pictures as standard file streams, so the file set
+// is real: a scratch folder made once per process, whose every file holds
+// "#" its name "#" and a few awkward bytes, and beside it sentinel files
+// that must never be sent.
+//
+// Checked after parsing: the result is 0 or 1003 and the messages match
+// it; the query is uppercased and cut at its first "?"; read_number lies in
+// 0..99 or is NO_NUMBER everywhere; frames lie in 0..99 (end -1 when to be
+// counted); the step table holds only known codes, at most 50 of them, and
+// ends with 0; named pictures fill exactly the slots that steps name, each
+// at most 12 characters with its extension. After playing: the response is
+// the status line and then the error page (result 1005, empty range), or
+// whole parts, each one of the folder's files with the MIME type of its
+// name, behind a multipart header unless the table shows a single picture.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "cgi/animation_request.h"
+#include "cgi/player.h"
+#include "cgi/query_parser.h"
+#include "fuzz_support.h"
+
+namespace {
+
+constexpr std::size_t kQueryLimit = 254;
+const std::string kStatus = "HTTP/1.0 200 OK\n";
+const std::string kMultipart =
+    "Content-type: multipart/x-mixed-replace;boundary=sometext\n\n--sometext\n";
+const std::string kBoundary = "\n--sometext\n";
+const std::string kErrorPage =
+    "Content-type: text/html\n\n<html><body>Whirlo-32 V1.2, error : WHL1005 "
+    "(cannot open picture files)</body></html>\n--sometext\n";
+const std::string kBadCommand =
+    "\nWhirlo-32 V1.2, error : WHL2002 (bad command in query string).\n"
+    "See WHIRLO32.HLP for help";
+const std::string kBadExtension =
+    "\nWhirlo-32 V1.2, error : WHL1003 (invalid picture extension).\n"
+    "See WHIRLO32.HLP for help";
+const std::string kNoPictures =
+    "\nWhirlo-32 V1.2, error : WHL1005 (cannot open picture files).\n"
+    "See WHIRLO32.HLP for help";
+
+struct FileSet {
+  std::string anim;                            // with its trailing "/"
+  std::map<std::string, std::string> inside;   // name -> bytes
+};
+
+std::string content_of(const std::string& tag) {
+  return "#" + tag + "#\r\n\x1a" + std::string(1, '\0') + "\n-\r";
+}
+
+const FileSet& file_set() {
+  static const FileSet set = [] {
+    namespace fs = std::filesystem;
+    FileSet made;
+    const std::string root = fuzz::scratch_dir();
+    made.anim = root + "/anim/";
+    fs::create_directories(made.anim + "d1.gif");  // a directory, not a frame
+    std::map<std::string, std::string> names;
+    for (int n = 1; n <= 13; ++n) names["whirlo" + std::to_string(n) + ".gif"];
+    for (int n : {1, 2, 3, 4, 5, 7}) names["a" + std::to_string(n) + ".gif"];
+    for (int n = 0; n <= 99; ++n) names["b" + std::to_string(n) + ".jpg"];
+    for (int n = 1; n <= 3; ++n) names["C" + std::to_string(n) + ".TIF"];
+    for (const char* name : {"logo.gif", "logo.jpg", "logo.tif", "x.bmp",
+                             "logo", "d2.gif"}) {
+      names[name];
+    }
+    for (auto& entry : names) {
+      made.inside[entry.first] = content_of(entry.first);
+      fuzz::write_file(made.anim + entry.first, made.inside[entry.first]);
+    }
+    // Sentinels beside and above the folder: a name that escapes finds them.
+    for (const char* name : {"s1.gif", "a1.gif", "logo.gif", "out1.gif"}) {
+      fuzz::write_file(root + "/" + name, content_of(std::string("OUTSIDE ") + name));
+    }
+    fs::create_directories(made.anim + "sub");
+    for (const char* name : {"a1.gif", "logo.gif"}) {
+      fuzz::write_file(made.anim + "sub/" + name,
+                       content_of(std::string("OUTSIDE sub/") + name));
+    }
+    return made;
+  }();
+  return set;
+}
+
+std::uint32_t fixed_clock() { return 1234567; }
+
+bool known_step(std::int32_t v) {
+  return (v >= cgi::STEP_RANDOM_FRAME && v <= cgi::STEP_UP) ||
+         (v >= 0 && v <= 99) ||
+         (v >= cgi::STEP_NAMED_BASE && v < cgi::STEP_NAMED_BASE + cgi::kMaxSteps) ||
+         (v >= cgi::STEP_FRAME_BASE && v < cgi::STEP_FRAME_BASE + 100);
+}
+
+std::string uppercased(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  }
+  return text;
+}
+
+std::string upper_extension(const std::string& name) {
+  return uppercased(name.size() >= 4 ? name.substr(name.size() - 4) : name);
+}
+
+bool repeated(const std::string& text, const std::string& unit) {
+  if (text.size() % unit.size() != 0) return false;
+  for (std::size_t pos = 0; pos < text.size(); pos += unit.size()) {
+    if (text.compare(pos, unit.size(), unit) != 0) return false;
+  }
+  return true;
+}
+
+void check_parsed(const cgi::AnimationRequest& request, const std::string& query,
+                  const std::string& expected_query, int result,
+                  const std::string& errors, const std::string& detail) {
+  fuzz::check(result == 0 || result == 1003, "parse result is 0 or 1003", detail);
+  fuzz::check(query == expected_query, "query uppercased and cut at its first ?",
+              detail);
+  if (result == 1003) {
+    fuzz::check(errors == kBadExtension, "1003 writes its one message", detail);
+    return;
+  }
+  fuzz::check(repeated(errors, kBadCommand), "only 2002 messages", detail);
+
+  fuzz::check(request.start_frame >= 0 && request.start_frame <= 99,
+              "start frame in 0..99", detail);
+  fuzz::check(request.end_frame >= -1 && request.end_frame <= 99,
+              "end frame in 0..99 or -1", detail);
+  fuzz::check(request.still_extension.size() <= 4, "still extension <= 4",
+              detail);
+  fuzz::check(request.steps[cgi::kMaxSteps] == 0,
+              "the step table keeps its terminating 0", detail);
+  bool ended = false;
+  int named_slots = 0;
+  for (std::int32_t v : request.steps) {
+    fuzz::check(known_step(v), "only known step codes",
+                detail + " code " + std::to_string(v));
+    if (v == 0) ended = true;
+    if (v >= cgi::STEP_NAMED_BASE && v < cgi::STEP_NAMED_BASE + cgi::kMaxSteps) {
+      fuzz::check(v - cgi::STEP_NAMED_BASE == named_slots++,
+                  "named steps take the slots in order", detail);
+    }
+  }
+  fuzz::check(ended, "the step table ends with 0", detail);
+  for (int j = 0; j < cgi::kStepSlots; ++j) {
+    const auto& slot = request.named_pictures[j];
+    fuzz::check(static_cast<bool>(slot) == (j < named_slots),
+                "exactly the named slots are filled", detail);
+    if (!slot) continue;
+    fuzz::check(slot->name.size() + slot->extension.size() <= 12 ||
+                    (slot->extension == ".GIF" && slot->name.size() <= 12),
+                "a named picture is at most 12 characters", detail);
+    fuzz::check(slot->extension.size() <= 4 && !slot->extension.empty() &&
+                    slot->extension[0] == '.',
+                "a named picture's extension starts with . and is <= 4",
+                detail);
+  }
+}
+
+// Splits the parts after the header; false when some bytes are no part.
+bool split_parts(const FileSet& set, const std::string& body, std::size_t pos,
+                 std::size_t& count, std::string& why) {
+  const std::string head = "Content-type: ";
+  while (pos < body.size()) {
+    if (body.compare(pos, head.size(), head) != 0) {
+      why = "bytes that are no part at " + std::to_string(pos);
+      return false;
+    }
+    pos += head.size();
+    std::size_t blank = body.find("\n\n", pos);
+    if (blank == std::string::npos) {
+      why = "a part without its empty line";
+      return false;
+    }
+    std::string mime = body.substr(pos, blank - pos);
+    pos = blank + 2;
+    std::size_t tag_end = body.find('#', pos + 1);
+    if (body.compare(pos, 1, "#") != 0 || tag_end == std::string::npos) {
+      why = "a part whose bytes are no file of the set";
+      return false;
+    }
+    std::string tag = body.substr(pos + 1, tag_end - pos - 1);
+    if (tag.compare(0, 7, "OUTSIDE") == 0) {
+      why = "a file outside the animation folder was sent: " + tag;
+      return false;
+    }
+    auto file = set.inside.find(tag);
+    if (file == set.inside.end() ||
+        body.compare(pos, file->second.size(), file->second) != 0) {
+      why = "a part that is not a whole file of the set: " + tag;
+      return false;
+    }
+    std::string ext = upper_extension(tag);
+    const char* expected_mime = ext == ".GIF" ? "image/gif"
+                                : ext == ".JPG" ? "image/jpeg"
+                                : ext == ".TIF" ? "image/tif"
+                                                : nullptr;
+    if (!expected_mime || mime != expected_mime) {
+      why = "MIME type " + mime + " for " + tag;
+      return false;
+    }
+    pos += file->second.size();
+    if (body.compare(pos, kBoundary.size(), kBoundary) != 0) {
+      why = "a part without its boundary line";
+      return false;
+    }
+    pos += kBoundary.size();
+    ++count;
+  }
+  return true;
+}
+
+void check_played(const FileSet& set, const cgi::AnimationRequest& request,
+                  bool single, int result, const std::string& body,
+                  const std::string& errors, const std::string& detail) {
+  fuzz::check(body.compare(0, kStatus.size(), kStatus) == 0,
+              "the response starts with the status line", detail);
+  const bool empty_range = request.start_frame >= request.end_frame;
+  if (empty_range) {
+    fuzz::check(result == 1005, "an empty range gives 1005", detail);
+    fuzz::check(body == kStatus + kErrorPage, "1005 writes the error page",
+                detail);
+    fuzz::check(errors == kNoPictures, "1005 writes its message", detail);
+    return;
+  }
+  fuzz::check(result == 0, "a range in order gives 0", detail);
+  fuzz::check(errors.empty(), "playing writes no message", detail);
+  std::size_t pos = kStatus.size();
+  const bool header = body.compare(pos, kMultipart.size(), kMultipart) == 0;
+  if (header) pos += kMultipart.size();
+  fuzz::check(header == (request.animates && !single),
+              "the multipart header is written unless one picture is shown",
+              detail);
+  std::size_t parts = 0;
+  std::string why;
+  fuzz::check(split_parts(set, body, pos, parts, why), "whole parts only",
+              detail + ": " + why);
+  if (!header) fuzz::check(parts <= 1, "one picture at most", detail);
+  // Ten plays of 49 steps of at most 100 frames.
+  fuzz::check(parts <= 10 * 49 * 100, "the walk ends", detail);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  if (size == 0) return 0;
+  const FileSet& set = file_set();
+  const bool animates = data[0] & 1;
+  std::string query(reinterpret_cast<const char*>(data) + 1,
+                    std::min(size - 1, kQueryLimit));
+  const std::string original = query;
+  const std::string detail = "query \"" + fuzz::escaped(original) + "\"";
+
+  std::string expected_query = uppercased(original.substr(0, original.find('\0')));
+  for (std::size_t pos = 0; pos <= expected_query.size() + 1; ++pos) {
+    int n = cgi::read_number(expected_query, pos);
+    fuzz::check(n == cgi::NO_NUMBER || (n >= 0 && n <= 99),
+                "read_number gives 0..99 or NO_NUMBER", detail);
+  }
+  const std::string base =
+      expected_query.empty() ? "Whirlo" : expected_query.substr(0, expected_query.find('?'));
+  expected_query = expected_query.substr(0, expected_query.find('?'));
+
+  cgi::AnimationRequest request;
+  request.animation_path = set.anim;
+  request.still_extension = request.frame_extension = ".GIF";
+  request.start_frame = 1;
+  request.steps.fill(0);
+  request.steps[0] = cgi::STEP_UP;
+
+  std::ostringstream parse_errors;
+  int parsed = cgi::parse_query(request, query, parse_errors);
+  check_parsed(request, query, expected_query, parsed, parse_errors.str(), detail);
+  if (parsed != 0) return 0;
+  fuzz::check(request.base_name == base, "the base name is the text before ?",
+              detail);
+
+  const std::int32_t first = request.steps[0];
+  const bool single =
+      (first == cgi::STEP_RANDOM_FRAME || first >= cgi::STEP_NAMED_BASE) &&
+      request.steps[1] == 0;
+  request.animates = animates;
+  std::ostringstream body, play_errors;
+  int played = cgi::play_request(request, body, play_errors, fixed_clock);
+  check_played(set, request, single, played, body.str(), play_errors.str(),
+               detail);
+  return 0;
+}
