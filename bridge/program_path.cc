@@ -24,7 +24,7 @@ std::string program_path(const std::string& bridge_path,
   if (!setting.empty()) return is_absolute(setting) ? setting : folder + setting;
   std::string name = file_name_of(bridge_path);
   if (is_nph_name(bridge_path)) name.erase(0, 4);
-  std::size_t dot = name.rfind('.');
+  std::size_t dot = name.find('.');  // whirlo32.cgi, and whirlo32.cgi.exe
   if (dot != std::string::npos) name.erase(dot);
   if (name.empty()) return std::string();
   std::string program = folder + name + kExecutableSuffix;

@@ -18,8 +18,9 @@ bool is_nph_name(const std::string& bridge_path);
 /// The program to run. `setting` (WINCGI_PROGRAM), when given, is taken
 /// relative to the bridge's folder. Otherwise the program is the file in
 /// the bridge's folder named like the bridge without its "nph-" prefix and
-/// extension: nph-whirlo32.cgi runs whirlo32. "" when no name results or
-/// it would be the bridge itself.
+/// without everything from the first dot: nph-whirlo32.cgi runs whirlo32
+/// (whirlo32.exe on Windows, from whirlo32.cgi.exe). "" when no name
+/// results or it would be the bridge itself.
 std::string program_path(const std::string& bridge_path,
                          const std::string& setting);
 

@@ -45,6 +45,7 @@ TEST(ProgramPath, NamedAfterTheBridge) {
   EXPECT_EQ(program_path("/w/cgi/nph-whirlo32.cgi", ""), "/w/cgi/whirlo32");
   EXPECT_EQ(program_path("/w/cgi/whirlo32.cgi", ""), "/w/cgi/whirlo32");
   EXPECT_EQ(program_path("/w/cgi/whirlo32", ""), "") << "would run itself";
+  EXPECT_EQ(program_path("/w/cgi/whirlo32.cgi.exe", ""), "/w/cgi/whirlo32");
   EXPECT_EQ(program_path("/w/cgi/nph-.cgi", ""), "");
   EXPECT_EQ(program_path("/w/cgi/x.cgi", "../bin/prog"), "/w/cgi/../bin/prog");
   EXPECT_EQ(program_path("/w/cgi/x.cgi", "/opt/prog"), "/opt/prog");

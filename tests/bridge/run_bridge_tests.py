@@ -3,8 +3,8 @@
 
     python3 tests/bridge/run_bridge_tests.py --bridge B --program P SUITE
 
-SUITE is cgi, servers or browser (test_bridge_cgi.py, test_servers.py,
-test_browser.py). Prints "N passed, N failed"; exits non-zero on failure.
+SUITE is cgi, servers, browser or wine (test_bridge_cgi.py, test_servers.py,
+test_browser.py, test_wine.py: the Windows build, run with --emulator). Prints "N passed, N failed"; exits non-zero on failure.
 """
 
 import argparse
@@ -13,13 +13,15 @@ import sys
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SUITES = {"cgi": "test_bridge_cgi", "servers": "test_servers", "browser": "test_browser"}
+SUITES = {"cgi": "test_bridge_cgi", "servers": "test_servers",
+          "browser": "test_browser", "wine": "test_wine"}
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bridge", required=True)
     parser.add_argument("--program", required=True)
+    parser.add_argument("--emulator", default="", help='e.g. "wine"')
     parser.add_argument("suite", choices=sorted(SUITES))
     parser.add_argument("-k", dest="pattern", action="append", default=[])
     options = parser.parse_args()
@@ -29,6 +31,7 @@ def main():
             return 2
     os.environ["WHIRLO_BRIDGE"] = os.path.abspath(options.bridge)
     os.environ["WHIRLO_PROGRAM"] = os.path.abspath(options.program)
+    os.environ["WHIRLO_EMULATOR"] = options.emulator
 
     sys.path.insert(0, HERE)
     loader = unittest.TestLoader()
@@ -36,7 +39,9 @@ def main():
         loader.testNamePatterns = ["*%s*" % p for p in options.pattern]
     suite = loader.loadTestsFromName(SUITES[options.suite])
     result = unittest.TextTestRunner(verbosity=2).run(suite)
-    failed = len(result.failures) + len(result.errors)
+    # A failing subtest counts once, as a failure of its test.
+    failed = len({getattr(test, "test_case", test).id()
+                  for test, _ in result.failures + result.errors})
     skipped = len(result.skipped)
     print("%d passed, %d failed" % (result.testsRun - failed - skipped, failed))
     return 0 if result.wasSuccessful() and not skipped else 1
