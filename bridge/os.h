@@ -11,8 +11,9 @@ namespace bridge {
 
 /// A started program. Only the implementation looks inside.
 struct Child {
-  long long id = 0;      // process id
+  long long id = 0;        // process id
   void* handle = nullptr;  // process handle where the platform has one
+  void* group = nullptr;   // job object where the platform has one
 };
 
 enum class ChildState { kRunning, kExited };

@@ -155,8 +155,9 @@ bool start_child(const std::string& program,
   if (job) AssignProcessToJobObject(job, info.hProcess);
   ResumeThread(info.hThread);
   CloseHandle(info.hThread);
-  child.id = reinterpret_cast<long long>(job);
+  child.id = info.dwProcessId;
   child.handle = info.hProcess;
+  child.group = job;
   return true;
 }
 
@@ -168,7 +169,7 @@ ChildState poll_child(Child& child, int& exit_code) {
   GetExitCodeProcess(process, &code);
   exit_code = static_cast<int>(code);
   CloseHandle(process);
-  if (child.id) CloseHandle(reinterpret_cast<HANDLE>(child.id));
+  if (child.group) CloseHandle(static_cast<HANDLE>(child.group));
   child = Child();
   return ChildState::kExited;
 }
@@ -176,7 +177,7 @@ ChildState poll_child(Child& child, int& exit_code) {
 void kill_child(Child& child) {
   HANDLE process = static_cast<HANDLE>(child.handle);
   if (!process) return;
-  HANDLE job = reinterpret_cast<HANDLE>(child.id);
+  HANDLE job = static_cast<HANDLE>(child.group);
   if (job) TerminateJobObject(job, 1);
   TerminateProcess(process, 1);
   WaitForSingleObject(process, INFINITE);
