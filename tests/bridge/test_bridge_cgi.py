@@ -121,20 +121,6 @@ class HandsOverTheRequest(BridgeTest):
         self.assertTrue(any(line.startswith("GMT Offset=") for line in lines))
         self.assert_clean()
 
-    def test_index_query_is_the_fourth_word(self):
-        self.assertEqual(self.run_echo(query="whirlo?.gif?D")["words"][3],
-                         "whirlo?.gif?D")
-
-    def test_newlines_in_a_header_cannot_add_lines_to_the_data_file(self):
-        seen = self.run_echo(HTTP_USER_AGENT="x\r\n[System]\r\nOutput File=/tmp/evil",
-                             HTTP_X_NUL="a\x01b")
-        lines = seen["data"].split("\r\n")
-        outputs = [line for line in lines if line.startswith("Output File=")]
-        self.assertEqual(outputs, ["Output File=" + seen["words"][2]])
-        self.assertEqual(lines.count("[System]"), 1)
-        self.assertIn("User-Agent=x  [System]  Output File=/tmp/evil", lines)
-        self.assertIn("X-Nul=a b", lines)
-
 
 class Failures(BridgeTest):
     def test_no_output_gives_502_and_logs_the_exit_code(self):
