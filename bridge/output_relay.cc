@@ -160,6 +160,14 @@ Piece OutputRelay::take_header() {
   return Piece::kData;
 }
 
+Piece OutputRelay::take_all(std::string& out) {
+  if (stage_ != kBody || pending_.empty()) return Piece::kNone;
+  out.swap(pending_);
+  pending_.clear();
+  scanned_ = 0;
+  return Piece::kData;
+}
+
 // A part ends with the line that holds the next delimiter; what follows
 // the last delimiter line goes out when the file is complete.
 Piece OutputRelay::take_body(std::string& out) {

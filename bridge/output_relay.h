@@ -33,6 +33,10 @@ class OutputRelay {
   /// The next piece to send; fills `out` for kData and kPart.
   Piece next(std::string& out);
 
+  /// Hands out every body byte held back, part boundary or not (kData),
+  /// for when too much has piled up; kNone when there is none.
+  Piece take_all(std::string& out);
+
   /// Bytes held back so far.
   std::size_t buffered() const { return pending_.size(); }
 

@@ -96,6 +96,9 @@ bool Run::read_output() {
 // Sends at most one piece; true when it sent one.
 bool Run::send_ready() {
   if (held_kind_ == Piece::kNone) held_kind_ = relay_.next(held_);
+  // A part larger than the read-ahead goes out unpaced, in pieces.
+  if (held_kind_ == Piece::kNone && relay_.buffered() >= kReadAhead)
+    held_kind_ = relay_.take_all(held_);
   if (held_kind_ == Piece::kNone) return false;
   if (held_kind_ == Piece::kFailed) {
     report_.bad_header = true;

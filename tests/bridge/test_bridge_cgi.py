@@ -186,6 +186,16 @@ class Failures(BridgeTest):
         self.assertLess(first_seen, last_written)
         self.assert_clean()
 
+    def test_paced_part_larger_than_the_read_ahead_goes_out_whole(self):
+        self.install_fake("big_part.py", "big")
+        self.tree.install(os.environ["WHIRLO_BRIDGE"], "nph-big.cgi")
+        out, _, code = self.tree.run_bridge(
+            "nph-big.cgi", self.tree.cgi_env(WINCGI_FRAME_INTERVAL="50"), timeout=60)
+        self.assertEqual(code, 0)
+        self.assertEqual(len(out), 3 * 1024 * 1024 + 109)
+        self.assertTrue(out.endswith(bytes(range(256)) + b"\n--cut\n"))
+        self.assert_clean()
+
     def test_oversized_body_is_refused_before_the_program_runs(self):
         script = self.install_fake("echo_request.py", "echo")
         env = self.tree.cgi_env(REQUEST_METHOD="POST", CONTENT_LENGTH="11",
