@@ -19,8 +19,8 @@ FAKES = os.path.join(HERE, "fake_programs")
 MOZILLA = "Mozilla/5.0 (X11; Linux x86_64)"
 
 # Queries whose responses do not depend on the clock.
-QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?U?start3?end6?D?loop=2",
-           "whirlo?.gif?pic=11", "whirlo?.gif?still=12", "whirlo?.gif?start=20"]
+QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?U?start=3?end=6?D?loop=2",
+           "whirlo?.gif?pict=11", "whirlo?.gif?name===12", "whirlo?.gif?start=20"]
 
 
 def bridge():

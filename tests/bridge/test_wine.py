@@ -11,7 +11,7 @@ import unittest
 
 from bridge_env import FRAMES, MOZILLA, body_of
 
-QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?pic=11", "whirlo?.gif?start=20"]
+QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?pict=11", "whirlo?.gif?start=20"]
 
 
 def windows_path(path):
