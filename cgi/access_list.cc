@@ -1,21 +1,18 @@
 #include "access_list.h"
 
-#include <cstring>
+#include <string_view>
 
 namespace cgi {
 
 std::int32_t list_allows(const std::string& value, std::string& list) {
   if (value.empty() || list.empty()) return 1;
-  // Each item is cut out with a terminator over its comma, which is put back
-  // when the item does not occur.
-  char* item = &list[0];
+  // Items are compared as they stand; the list itself is left unchanged.
+  std::string_view items(list);
   for (;;) {
-    char* comma = std::strchr(item, ',');
-    if (comma) *comma = '\0';
-    if (std::strstr(value.c_str(), item)) return 1;
-    if (!comma) return 0;
-    *comma = ',';
-    item = comma + 1;
+    std::size_t comma = items.find(',');
+    if (value.find(items.substr(0, comma)) != std::string::npos) return 1;
+    if (comma == std::string_view::npos) return 0;
+    items.remove_prefix(comma + 1);
   }
 }
 

@@ -9,8 +9,8 @@ namespace cgi {
 
 /// 1 when `value` is empty, `list` is empty, or one of the list's items
 /// occurs in `value` (case-sensitive; items are taken exactly as they stand,
-/// so an empty item allows everything); else 0. `list` is searched in place
-/// and may be left changed.
+/// so an empty item allows everything); else 0. Callers pass a scratch
+/// copy of the list, which this implementation leaves unchanged.
 std::int32_t list_allows(const std::string& value, std::string& list);
 
 }  // namespace cgi

@@ -3,6 +3,24 @@
 #include "config/config_names.h"
 
 namespace cgi {
+namespace {
+
+char fold(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
+// Windows opens these names, with any extension, as devices.
+bool is_device_name(const std::string& name) {
+  std::string stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = fold(c);
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (stem == device) return true;
+  }
+  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 ||
+                              stem.compare(0, 3, "LPT") == 0) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
+}  // namespace
 
 bool is_confined_name(const std::string& name) {
   return name.find_first_of("/\\:") == std::string::npos &&
@@ -16,7 +34,7 @@ bool picture_path(const std::string& directory, const std::string& name,
   std::size_t length = directory.size() + name.size() + extension.size();
   if (length > config::kPathCapacity - 1) return false;
   path = directory + name + extension;
-  return true;
+  return !is_device_name(path.substr(path.find_last_of("/\\") + 1));
 }
 
 }  // namespace cgi

@@ -11,7 +11,8 @@ namespace cgi {
 bool is_confined_name(const std::string& name);
 
 /// `directory` + `name` + `extension` when the name is confined and the
-/// path fits 255 characters; false (no such picture) otherwise.
+/// path fits 255 characters and its file name is no Windows device name
+/// (CON, NUL, COM1, ...); false (no such picture) otherwise.
 bool picture_path(const std::string& directory, const std::string& name,
                   const std::string& extension, std::string& path);
 

@@ -34,6 +34,11 @@ TEST(AccessList, EmptyItemAllowsEverything) {
   }
 }
 
+TEST(AccessList, NulBytesAreOrdinaryBytes) {
+  EXPECT_EQ(allows(std::string("\0g", 2), "x"), 0);
+  EXPECT_EQ(allows(std::string("a\0b", 3), std::string("z,\0b", 4)), 1);
+}
+
 TEST(AccessList, RefusedListIsLeftAsItWas) {
   std::string list = "a,b,c";
   EXPECT_EQ(cgi::list_allows("xyz", list), 0);

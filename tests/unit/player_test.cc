@@ -157,6 +157,20 @@ TEST_F(PlayerTest, NamesThatLeaveTheDirectoryDoNotExist) {
   EXPECT_EQ(play(outside.prefix() + "SECRET"), kStatus + std::string(kErrorPage));
 }
 
+TEST_F(PlayerTest, WindowsDeviceNamesDoNotExist) {
+  // On Windows these names open devices; here they are ordinary files.
+  for (const char* name : {"COM1.GIF", "COM2.GIF", "NUL.GIF", "LPT1.JPG", "AUX.GIF"}) {
+    dir_.write(name, "device");
+  }
+  EXPECT_EQ(play("COM?.GIF?S=====1?E===2"), kStatus + std::string(kMultipart));
+  EXPECT_EQ(play("COM"), kStatus + std::string(kErrorPage));
+  frames(1, 2);
+  EXPECT_EQ(play("f?.GIF?P====nul?P====lpt1.jpg?P====AUX.GIF"),
+            kStatus + std::string(kMultipart));
+  dir_.write("CONSOLE.GIF", "not a device");
+  EXPECT_EQ(play("f?.GIF?P====CONSOLE"), kStatus + part("not a device"));
+}
+
 TEST_F(PlayerTest, OverlongPathsDoNotExist) {
   // The files exist, but the directory and the name exceed 255 characters.
   std::string name(240, 'N');
