@@ -21,7 +21,10 @@ const std::vector<std::string>& directory_listing(const std::string& dir) {
   if (found != listings().end()) return found->second;
   std::vector<std::string>& names = listings()[dir];
   if (DIR* d = opendir(dir.empty() ? "." : dir.c_str())) {
-    while (dirent* entry = readdir(d)) names.emplace_back(entry->d_name);
+    while (dirent* entry = readdir(d)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(std::move(name));
+    }
     closedir(d);
   }
   return names;
@@ -49,13 +52,31 @@ bool match_in(const std::string& dir, const std::string& component,
               std::string& match) {
   bool found = false;
   for (const std::string& name : directory_listing(dir)) {
-    if (name == "." || name == "..") continue;
     if (same_name(name, component) && (!found || name < match)) {
       match = name;
       found = true;
     }
   }
   return found;
+}
+
+// The common case, settled with one listing: the folder exists as written,
+// so only the last name can differ in letter case. False when the folder
+// itself needs the component-wise walk.
+bool find_in_existing_folder(const std::string& path, std::string& actual,
+                             EntryKind& kind) {
+  std::size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string leaf = path.substr(dir.size());
+  if (leaf.empty() || leaf == "." || leaf == "..") return false;
+  if (!dir.empty() && kind_of(dir) != EntryKind::directory) return false;
+  std::string match;
+  kind = EntryKind::missing;
+  if (match_in(dir, leaf, match)) {
+    actual = dir + match;
+    kind = kind_of(actual);
+  }
+  return true;
 }
 
 }  // namespace
@@ -67,6 +88,7 @@ EntryKind find_existing(const std::string& path, std::string& actual) {
     actual = path;
     return kind;
   }
+  if (find_in_existing_folder(path, actual, kind)) return kind;
   std::string resolved;  // the directory reached so far, "" for "."
   std::size_t pos = 0;
   if (path[0] == '/') {
@@ -90,6 +112,6 @@ EntryKind find_existing(const std::string& path, std::string& actual) {
   return kind_of(resolved);
 }
 
-void forget_directory_listings() { listings().clear(); }
+void note_file_system_change() { listings().clear(); }
 
 }  // namespace platform

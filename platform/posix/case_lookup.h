@@ -16,7 +16,7 @@ EntryKind find_existing(const std::string& path, std::string& actual);
 
 /// Drops the cached directory listings; called after every change that the
 /// platform layer makes to the file system.
-void forget_directory_listings();
+void note_file_system_change();
 
 }  // namespace platform
 

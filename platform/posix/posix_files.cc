@@ -68,13 +68,13 @@ bool copy_file(const std::string& source, const std::string& destination,
                 copy_target(destination, st, fail_if_exists, target) &&
                 copy_open_file(from, st, target, fail_if_exists);
   close(from);
-  forget_directory_listings();
+  note_file_system_change();
   return copied;
 }
 
 bool create_directory(const std::string& path) {
   bool created = mkdir(path.c_str(), 0777) == 0;
-  forget_directory_listings();
+  note_file_system_change();
   return created;
 }
 

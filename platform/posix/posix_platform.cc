@@ -63,7 +63,7 @@ bool current_directory(std::size_t capacity, std::string& directory) {
 bool delete_file(const std::string& path) {
   std::string actual;
   if (find_existing(path, actual) != EntryKind::file) return false;
-  forget_directory_listings();
+  note_file_system_change();
   return std::remove(actual.c_str()) == 0;
 }
 
@@ -74,7 +74,7 @@ bool readable_file_path(const std::string& path, std::string& actual) {
 std::string writable_file_path(const std::string& path) {
   std::string actual;
   if (find_existing(path, actual) == EntryKind::file) return actual;
-  forget_directory_listings();
+  note_file_system_change();
   return path;
 }
 

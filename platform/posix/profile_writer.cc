@@ -219,7 +219,7 @@ bool write_profile_string(const std::string& section, const std::string& key,
       break;
   }
   bool replaced = replace_file(target, text, mode);
-  forget_directory_listings();
+  note_file_system_change();
   return replaced;
 }
 

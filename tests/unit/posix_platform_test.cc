@@ -31,7 +31,7 @@ TEST(CaseLookup, SmallestOfSeveralMatchesWins) {
   dir.write("PIC.gif", "upper");
   dir.write("Pic.GIF", "mixed");
   std::string actual;
-  platform::forget_directory_listings();
+  platform::note_file_system_change();
   ASSERT_EQ(platform::find_existing(dir.prefix() + "pIc.gif", actual),
             platform::EntryKind::file);
   EXPECT_EQ(actual, dir.prefix() + "PIC.gif");
