@@ -1,0 +1,258 @@
+#!/usr/bin/env python3
+"""Load test: many concurrent requests through the development server.
+
+    python3 tests/load/run_load.py --bridge build-asan/bin/wincgi-bridge \\
+        --program build-asan/bin/whirlo32 [--requests 1000] [--concurrency 16]
+
+Starts tools/demo_server.py on a free port, unpaced, with a private
+temporary folder, and sends a shuffled mix of requests (the demonstration
+animation, other runs, still pictures, an error page), so many at a time.
+Every response must carry exactly the status, content type and body that
+whirlo32 writes for that request when run directly; afterwards the server's
+folders (the bridge's temporary folder among them) must hold what they held
+before. Prints the figures; none is asserted.
+
+Sanitizer builds spend most of each run on the leak check at exit, so the
+bridge and whirlo32 run without it unless --leak-checks is given (the
+other bridge tests keep it).
+"""
+
+import argparse
+import http.client
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+SERVER = os.path.join(REPO, "tools", "demo_server.py")
+MOZILLA = "Mozilla/5.0 (X11; Linux x86_64)"
+LYNX = "Lynx/2.8.9rel.1"
+MISSING_PICTURES_EXIT = 237  # whirlo32's exit code with the WHL1005 page
+
+# (script folder, script, query, user agent); the clock decides nothing in
+# these responses.
+REQUESTS = [
+    ("cgi-bin", "nph-whirlo32.cgi", "", MOZILLA),          # the demonstration
+    ("cgi-bin", "whirlo32.cgi", "", MOZILLA),
+    ("cgi-bin", "nph-whirlo32.cgi", "whirlo?.gif?D", MOZILLA),
+    ("cgi-bin", "whirlo32.cgi", "whirlo?.gif?U?start=3?end=6?D?loop=2", MOZILLA),
+    ("cgi-bin", "nph-whirlo32.cgi", "whirlo?.gif?pict=11", MOZILLA),
+    ("cgi-still", "nph-whirlo32.cgi", "whirlo?.gif?name===12", MOZILLA),
+    ("cgi-bin", "whirlo32.cgi", "whirlo?.gif?still=12", LYNX),
+    ("cgi-bin", "nph-whirlo32.cgi", "nosuch?.gif", MOZILLA),  # error page
+    ("cgi-bin", "whirlo32.cgi", "nosuch?.gif", MOZILLA),
+]
+
+
+def split_response(output):
+    """(status code, content type, body) of what whirlo32 wrote."""
+    ends = [at + len(sep) for sep in (b"\n\n", b"\n\r\n")
+            for at in [output.find(sep)] if at >= 0]
+    if not ends:
+        raise RuntimeError("no header in %r" % output[:200])
+    header, body = output[:min(ends)].decode("latin-1"), output[min(ends):]
+    status, content_type = 200, None
+    for line in header.splitlines():
+        name, _, value = line.partition(":")
+        if line.startswith("HTTP/1."):
+            status = int(line.split()[1])
+        elif name.strip().lower() == "status":
+            status = int(value.split()[0])
+        elif name.strip().lower() == "content-type":
+            content_type = value.strip()
+    return status, content_type, body
+
+
+def direct_output(program, work, folder, query, agent, pelk_ini):
+    """What whirlo32 writes for the request, run by hand as a Windows CGI
+    server runs it, with the server's pelk.ini for that folder."""
+    run = tempfile.mkdtemp(dir=work)
+    cgi, windows = os.path.join(run, folder), os.path.join(run, "windows")
+    os.makedirs(cgi)
+    os.makedirs(windows)
+    shutil.copy(pelk_ini, cgi)
+    data, output = os.path.join(run, "req.dat"), os.path.join(run, "req.out")
+    with open(data, "w") as handle:
+        handle.write("[CGI]\r\nRequest Method=GET\r\nQuery String=%s\r\n"
+                     "[Extra Headers]\r\nUser-Agent=%s\r\n[System]\r\n"
+                     "Output File=%s\r\n" % (query, agent, output))
+    subprocess.run([program, data], cwd=cgi, env={"WINDIR": windows},
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=60)
+    with open(output, "rb") as handle:
+        result = handle.read()
+    shutil.rmtree(run)
+    return result
+
+
+def tree(root):
+    """Every file and folder below root, with each file's size."""
+    found = {}
+    for top, dirs, files in os.walk(root):
+        for name in dirs:
+            found[os.path.relpath(os.path.join(top, name), root)] = "folder"
+        for name in files:
+            path = os.path.join(top, name)
+            found[os.path.relpath(path, root)] = os.lstat(path).st_size
+    return found
+
+
+def without_leak_checks(bridge, folder):
+    """A stand-in for the bridge that turns the leak check off. The server
+    clears the environment, so it is set here; exec -a keeps the script
+    name by which the bridge finds whirlo32 and knows NPH."""
+    wrapper = os.path.join(folder, "wincgi-bridge")
+    with open(wrapper, "w") as handle:
+        handle.write('#!/bin/bash\nexport ASAN_OPTIONS=detect_leaks=0\n'
+                     'exec -a "$0" %s "$@"\n' % bridge)
+    os.chmod(wrapper, 0o755)
+    return wrapper
+
+
+def start_server(options, bridge, private_temp, log):
+    env = dict(os.environ, TMPDIR=private_temp)
+    server = subprocess.Popen(
+        [sys.executable, SERVER, "--port", "0", "--interval", "0",
+         "--bridge", bridge, "--program", options.program],
+        env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log)
+    line = server.stdout.readline().decode()
+    match = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
+    if not match:
+        server.kill()
+        server.wait()
+        raise RuntimeError("the server did not start: %r" % line)
+    works = os.listdir(private_temp)
+    if len(works) != 1:
+        raise RuntimeError("expected one work folder, found %r" % works)
+    return server, int(match.group(1)), os.path.join(private_temp, works[0])
+
+
+def fetch(port, folder, script, query, agent):
+    target = "/%s/%s%s" % (folder, script, "?" + query if query else "")
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=120)
+    try:
+        connection.request("GET", target, headers={"User-Agent": agent})
+        response = connection.getresponse()
+        return response.status, response.getheader("Content-Type"), response.read()
+    finally:
+        connection.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--bridge", required=True)
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--requests", type=int, default=1000)
+    parser.add_argument("--concurrency", type=int, default=16)
+    parser.add_argument("--seed", type=int, default=None)
+    parser.add_argument("--leak-checks", action="store_true",
+                        help="keep LeakSanitizer on (several times slower)")
+    options = parser.parse_args()
+    options.bridge = os.path.abspath(options.bridge)
+    options.program = os.path.abspath(options.program)
+    seed = options.seed if options.seed is not None else random.randrange(1 << 32)
+    print("seed %d (--seed %d repeats this order)" % (seed, seed))
+
+    private_temp = tempfile.mkdtemp(prefix="whirlo-load-")
+    scratch = tempfile.mkdtemp(prefix="whirlo-load-expected-")
+    log_path = os.path.join(scratch, "server.log")
+    failures = []
+    with open(log_path, "w+") as log:
+        bridge = options.bridge if options.leak_checks else \
+            without_leak_checks(options.bridge, scratch)
+        server, port, work = start_server(options, bridge, private_temp, log)
+        try:
+            expected = [split_response(direct_output(
+                options.program, scratch, folder, query, agent,
+                os.path.join(work, folder, "pelk.ini")))
+                for folder, _, query, agent in REQUESTS]
+            before = tree(work)
+
+            order = [i % len(REQUESTS) for i in range(options.requests)]
+            random.Random(seed).shuffle(order)
+            next_index, lock = iter(range(len(order))), threading.Lock()
+
+            def client():
+                while True:
+                    with lock:
+                        index = next(next_index, None)
+                    if index is None:
+                        return
+                    kind = order[index]
+                    folder, script, query, agent = REQUESTS[kind]
+                    try:
+                        got = fetch(port, folder, script, query, agent)
+                    except (OSError, http.client.HTTPException) as error:
+                        got = ("error", repr(error), b"")
+                    if got != expected[kind]:
+                        want = expected[kind][2]
+                        differs = next((at for at, (x, y) in enumerate(
+                            zip(got[2], want)) if x != y),
+                            min(len(got[2]), len(want)))
+                        with lock:
+                            failures.append((index, REQUESTS[kind], got[:2],
+                                             expected[kind][:2], len(got[2]),
+                                             len(want), differs))
+
+            threads = [threading.Thread(target=client)
+                       for _ in range(options.concurrency)]
+            start = time.monotonic()
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+            elapsed = time.monotonic() - start
+            after = tree(work)
+        finally:
+            server.terminate()
+            server.wait(timeout=30)
+        log.seek(0)
+        log_text = log.read()
+
+    errors = sum(1 for kind in order if REQUESTS[kind][2] == "nosuch?.gif")
+    print("%d requests, %d at a time, %.1f s, %.1f requests/s"
+          % (len(order), options.concurrency, elapsed, len(order) / elapsed))
+    ok = True
+    for failure in failures[:10]:
+        print("FAIL: request %d %r: got status/type %r, expected %r; "
+              "body %d bytes, expected %d, first difference at byte %d"
+              % failure)
+    if failures:
+        print("FAIL: %d of %d responses differ from whirlo32's output"
+              % (len(failures), len(order)))
+        ok = False
+    if after != before:
+        print("FAIL: left behind in the server's folders: %r"
+              % sorted(set(after.items()) ^ set(before.items()))[:20])
+        ok = False
+    leftovers = os.listdir(private_temp)
+    if leftovers:
+        print("FAIL: left in the server's temporary folder: %r" % leftovers)
+        ok = False
+    # The log holds the bridge's notes and whirlo32's messages, interleaved:
+    # one exit code and one message per error page, nothing else.
+    exit_notes = log_text.count("/whirlo32 ended with exit code %d"
+                                % MISSING_PICTURES_EXIT)
+    notes = log_text.count("wincgi-bridge: ")
+    messages = log_text.count("error : WHL1005 (cannot open picture files)")
+    sanitizer = re.findall(r".*(?:Sanitizer|runtime error).*", log_text)
+    if exit_notes != errors or notes != errors or messages != errors or sanitizer:
+        print("FAIL: server log for %d error pages: %d exit codes, %d notes, "
+              "%d messages, sanitizer reports %r"
+              % (errors, exit_notes, notes, messages, sanitizer[:5]))
+        ok = False
+    shutil.rmtree(private_temp, ignore_errors=True)
+    shutil.rmtree(scratch, ignore_errors=True)
+    print("passed" if ok else "failed")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
