@@ -8,6 +8,8 @@
 #include <map>
 #include <vector>
 
+#include "ascii_case.h"
+
 namespace platform {
 namespace {
 
@@ -28,17 +30,6 @@ const std::vector<std::string>& directory_listing(const std::string& dir) {
     closedir(d);
   }
   return names;
-}
-
-bool same_name(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = char(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = char(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 EntryKind kind_of(const std::string& path) {

@@ -3,22 +3,14 @@
 // its first key of a name win.
 #include "profile_parser.h"
 
+#include "ascii_case.h"
+
 namespace platform {
 namespace {
 
 bool is_trimmed(char c) {
   unsigned char u = static_cast<unsigned char>(c);
   return (u >= 0x09 && u <= 0x0D) || u == 0x1A || u == 0x20;
-}
-
-char fold(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
-
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
 }
 
 // The text between "[" and the last "]", or false for an ordinary line.

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <vector>
 
+#include "ascii_case.h"
 #include "case_lookup.h"
 #include "platform.h"
 #include "profile_parser.h"
@@ -44,17 +45,6 @@ std::vector<Line> split_lines(std::string_view text) {
     pos = next;
   }
   return lines;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = char(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = char(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 bool is_header(std::string_view line, std::string_view* name) {
