@@ -96,16 +96,20 @@ class Site:
 
         work/cgi-bin, work/cgi-still   whirlo32, pelk.ini, the bridge as
                                        whirlo32.cgi and nph-whirlo32.cgi
-        work/lighttpd.conf, work/error.log
+        work/lighttpd.conf, work/error.log, work/output.log
 
     settings are the bridge's [(variable, value)] for every script folder.
+    lighttpd hands its standard error to the CGI programs, so the bridge's
+    notes and whirlo32's messages go there: into work/output.log unless
+    quiet is false (then to ours).
     """
 
     def __init__(self, bridge, program, settings, port=0, site=SITE,
-                 frames=FRAMES):
+                 frames=FRAMES, quiet=True):
         self.work = tempfile.mkdtemp(prefix="whirlo-site-")
         os.chmod(self.work, 0o755)
         self.error_log = os.path.join(self.work, "error.log")
+        self.output_log = os.path.join(self.work, "output.log")
         folders = [("/%s/" % name, self.cgi_folder(name, viewers, bridge, program, frames))
                    for name, viewers in VIEWERS.items()]
         self.port = port or free_port()
@@ -113,10 +117,13 @@ class Site:
         with open(self.conf, "w") as handle:
             handle.write(config(self.port, site, frames, folders, settings,
                                 self.error_log))
+        output = open(self.output_log, "w") if quiet else None
         # A session of its own, so that Ctrl-C reaches only us and we stop it.
         self.server = subprocess.Popen([lighttpd(), "-D", "-f", self.conf],
-                                       stdin=subprocess.DEVNULL,
-                                       start_new_session=True)
+                                       stdin=subprocess.DEVNULL, stdout=output,
+                                       stderr=output, start_new_session=True)
+        if output:
+            output.close()
         try:
             self.wait_until_listening()
         except RuntimeError as error:
@@ -151,11 +158,13 @@ class Site:
         raise RuntimeError("lighttpd did not listen on port %d" % self.port)
 
     def log(self):
-        try:
-            with open(self.error_log, errors="replace") as handle:
-                return handle.read()
-        except FileNotFoundError:
-            return ""
+        """lighttpd's error log, then what the programs wrote."""
+        text = ""
+        for path in (self.error_log, self.output_log):
+            if os.path.exists(path):
+                with open(path, errors="replace") as handle:
+                    text += handle.read()
+        return text
 
     def stop(self):
         if self.server.poll() is None:
@@ -190,7 +199,7 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     site = None
     try:
-        site = Site(options.bridge, options.program, port=port,
+        site = Site(options.bridge, options.program, port=port, quiet=False,
                     settings=[("WINCGI_FRAME_INTERVAL", str(options.interval))])
         print("Serving the Whirlo-32 demo with lighttpd at %s  (Ctrl-C stops)"
               % site.address, flush=True)
