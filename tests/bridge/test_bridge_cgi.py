@@ -173,7 +173,8 @@ class Failures(BridgeTest):
                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
         try:
             first = b""
-            while b"part 0" not in first or not first.endswith(b"--cut\n"):
+            # Part 0 goes out with the header block of part 1.
+            while b"part 0" not in first or not first.endswith(b"\n\n"):
                 chunk = bridge.stdout.read1(65536)
                 self.assertTrue(chunk, "stream ended early")
                 first += chunk
