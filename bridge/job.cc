@@ -14,12 +14,12 @@ void log_line(const std::string& text) {
   std::cerr << "wincgi-bridge: " << text << std::endl;
 }
 
-bool open_job(Environment env, const std::string& script, Job& job,
-              Refusal& refusal) {
+bool open_job(Environment env, const Environment& settings_env,
+              const std::string& script, Job& job, Refusal& refusal) {
   job.env = std::move(env);
   job.nph = is_nph_name(script);
   std::string problem;
-  if (!read_settings(job.env, job.settings, problem)) {
+  if (!read_settings(settings_env, job.settings, problem)) {
     refusal = {"500 Internal Server Error", problem};
     return false;
   }

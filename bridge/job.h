@@ -30,11 +30,12 @@ struct Job {
   Spool spool;  // the private folder; removed with the job
 };
 
-/// Reads the settings from `env`, finds the program next to `script` (the
-/// bridge's own path, or the FastCGI request's SCRIPT_FILENAME) and makes
-/// the private folder. False with `refusal` filled when it cannot.
-bool open_job(Environment env, const std::string& script, Job& job,
-              Refusal& refusal);
+/// Takes the request's variables `env`, reads the settings from
+/// `settings_env`, finds the program next to `script` (the bridge's own
+/// path, or the FastCGI request's SCRIPT_FILENAME) and makes the private
+/// folder. False with `refusal` filled when it cannot.
+bool open_job(Environment env, const Environment& settings_env,
+              const std::string& script, Job& job, Refusal& refusal);
 
 /// The refusal for a body that could not be spooled.
 Refusal body_refusal(BodyResult result);

@@ -22,7 +22,8 @@ int run_bridge(const char* argv0) {
   prepare_process();
   Job job;
   Refusal refusal;
-  if (!open_job(environment(), own_path(argv0), job, refusal))
+  Environment env = environment();
+  if (!open_job(env, env, own_path(argv0), job, refusal))
     return refuse(job.nph, refusal);
   std::uint64_t body_length = 0;
   BodyResult body = spool_body(env_value(job.env, "CONTENT_LENGTH"),
