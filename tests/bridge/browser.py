@@ -111,7 +111,11 @@ class Window:
 
     def __init__(self, engine, display, url):
         self.profile = tempfile.mkdtemp(prefix="whirlo-%s-" % engine)
-        command = getattr(self, engine)(url)
+        try:
+            command = getattr(self, engine)(url)
+        except RuntimeError:
+            shutil.rmtree(self.profile)
+            raise
         self.log = open(os.path.join(self.profile, "output.log"), "w+")
         self.process = subprocess.Popen(
             command, env=dict(os.environ, DISPLAY=display.name),

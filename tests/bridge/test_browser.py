@@ -108,7 +108,11 @@ class Engine:
         cls.site = lighttpd_site.Site(
             os.environ["WHIRLO_BRIDGE"], os.environ["WHIRLO_PROGRAM"], site=site,
             frames=frames, settings=[("WINCGI_FRAME_INTERVAL", str(int(INTERVAL * 1000)))])
-        cls.display = Display()
+        try:
+            cls.display = Display()
+        except Exception:
+            cls.site.remove()
+            raise
 
     @classmethod
     def tearDownClass(cls):
@@ -128,8 +132,7 @@ class Engine:
         def finished(runs):
             return all(runs[name] and runs[name][-1][0] == wanted[name]
                        and runs[name][-1][2] - runs[name][-1][1] >= LAST_STAYS
-                       and len(seen(runs[name])) >= len(frames)
-                       for name, _, frames in PICTURES)
+                       for name in wanted)
 
         return watch(self.display, points, frame_of, finished,
                      timeout=FRAME_COUNT * INTERVAL + 20)
@@ -138,7 +141,8 @@ class Engine:
         runs = self.watch_page()
         for name, _, frames in PICTURES:
             shown = seen(runs[name])
-            print("%s %s: %s" % (self.engine, name, timeline(shown)), flush=True)
+            print("%s %s (s after watching began): %s"
+                  % (self.engine, name, timeline(shown)), flush=True)
             with self.subTest(picture=name):
                 self.assertEqual([value for value, _, _ in shown], frames,
                                  "frames seen: " + timeline(shown))
