@@ -266,6 +266,8 @@ class Installed(unittest.TestCase):
                     self.assertIn(b" 200 OK\r\n", response[:20])
                     self.assertEqual(body_of(response), body_of(expected))
         self.assertIn(b"--sometext", direct_output("", MOZILLA))
+        # Debian's own main configuration accepts the enabled snippet too.
+        run("/usr/sbin/lighttpd", "-tt", "-f", "/etc/lighttpd/lighttpd.conf")
         for hidden in ("whirlo32", "pelk.ini", "whirlo32?/etc/pelk.ini"):
             with self.subTest(hidden=hidden):
                 self.assertIn(b" 404 ", self.get(port, "/cgi-win/" + hidden)[:20])
