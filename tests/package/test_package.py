@@ -2,9 +2,10 @@
 """The Debian package end to end, as root: built by CPack from a release
 build and checked by lintian; installed with dpkg; its lighttpd and Apache
 snippets enabled the Debian way and served by the real servers on free
-ports of 127.0.0.1, every response compared with the installed whirlo32
-run directly; its nginx snippet and systemd units checked by the tools
-that read them; then removed and purged, leaving nothing behind.
+ports of 127.0.0.1, and its nginx snippet through the bridge started as
+its systemd units say, every response compared with the installed
+whirlo32 run directly; the units checked by systemd-analyze; then
+removed, installed again and purged, leaving nothing behind.
 
 Usage: test_package.py --build BUILD_FOLDER
 
@@ -104,6 +105,56 @@ def cgi_target(name, query):
     return "/cgi-win/%s%s" % (name, "?" + query if query else "")
 
 
+def unit_settings(path):
+    """The KEY=VALUE lines of a systemd unit, as a dict of lists."""
+    settings = {}
+    with open(path) as handle:
+        for line in handle:
+            if "=" in line and not line.startswith(("#", "[")):
+                key, value = line.rstrip("\n").split("=", 1)
+                settings.setdefault(key, []).append(value.replace("%t", "/run"))
+    return settings
+
+
+class ActivatedBridge:
+    """The bridge started as the installed socket and service units start
+    it (systemd cannot run here): their listening socket, with its owner and
+    mode, as standard input, their user, group and environment."""
+
+    def __init__(self):
+        unit = "/usr/lib/systemd/system/whirlo32-fastcgi."
+        sock = unit_settings(unit + "socket")
+        service = unit_settings(unit + "service")
+        self.path = sock["ListenStream"][0]
+        self.folder = os.path.dirname(self.path)
+        if exists(self.folder):
+            raise AssertionError("%s exists already" % self.folder)
+        env = dict(item.split("=", 1) for item in service["Environment"])
+        self.made = [self.folder, env["WINCGI_TEMP"]]
+        for folder, mode in ((self.folder, 0o755), (env["WINCGI_TEMP"], 0o700)):
+            os.mkdir(folder, mode)
+        shutil.chown(env["WINCGI_TEMP"], service["User"][0], service["Group"][0])
+        self.listener = socket.socket(socket.AF_UNIX)
+        self.listener.bind(self.path)
+        self.listener.listen(16)
+        shutil.chown(self.path, sock["SocketUser"][0], sock["SocketGroup"][0])
+        os.chmod(self.path, int(sock["SocketMode"][0], 8))
+        self.process = subprocess.Popen(
+            service["ExecStart"][0].split(), stdin=self.listener.fileno(),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env, cwd="/",
+            user=service["User"][0], group=service["Group"][0])
+        self.temp = env["WINCGI_TEMP"]
+
+    def stop(self):
+        """Ends the bridge as systemd stops it; its exit code."""
+        self.process.terminate()
+        code = self.process.wait(timeout=10)
+        self.listener.close()
+        for folder in reversed(self.made):
+            shutil.rmtree(folder, ignore_errors=True)
+        return code
+
+
 class PackageFile(unittest.TestCase):
     """The .deb itself, before it is installed."""
 
@@ -198,7 +249,9 @@ IncludeOptional /etc/apache2/conf-enabled/whirlo32.conf
 
 
 def nginx_config(root, port):
-    return """pid %(root)s/nginx.pid;
+    return """user www-data;
+daemon off;
+pid %(root)s/nginx.pid;
 error_log %(root)s/logs/nginx-error.log;
 events {}
 http {
@@ -272,10 +325,9 @@ class Installed(unittest.TestCase):
             with self.subTest(hidden=hidden):
                 self.assertIn(b" 404 ", self.get(port, "/cgi-win/" + hidden)[:20])
 
-    def test_lighttpd_streams_the_paced_parts(self):
-        # Unbuffered, the first frame arrives while later ones are still
-        # being paced (the snippet's frame interval is 100 ms, 13 frames).
-        port = self.start("lighttpd", "/usr/sbin/lighttpd", "-D", "-f", "{}")
+    def assert_streams(self, port):
+        """Unbuffered, the first frame arrives while later ones are still
+        being paced (the snippets' frame interval is 100 ms, 13 frames)."""
         with socket.create_connection(("127.0.0.1", port), timeout=30) as conn:
             conn.sendall(b"GET /cgi-win/nph-whirlo32.cgi HTTP/1.0\r\nUser-Agent: "
                          + MOZILLA.encode() + b"\r\n\r\n")
@@ -291,6 +343,9 @@ class Installed(unittest.TestCase):
         self.assertEqual(body_of(received), body_of(direct_output("", MOZILLA)))
         self.assertGreater(ended - first_part, 0.5)
 
+    def test_lighttpd_streams_the_paced_parts(self):
+        self.assert_streams(self.start("lighttpd", "/usr/sbin/lighttpd", "-D", "-f", "{}"))
+
     def test_apache_serves_the_installed_program(self):
         port = self.start("apache", "/usr/sbin/apache2", "-f", "{}", "-DFOREGROUND")
         for query in QUERIES[:2]:
@@ -305,16 +360,26 @@ class Installed(unittest.TestCase):
                          rb" 40[34] ")
         self.assertTrue(os.path.exists("/etc/pelk.ini"))
 
-    def test_nginx_accepts_its_snippet(self):
-        config = os.path.join(self.root, "nginx.conf")
-        with open(config, "w") as handle:
-            handle.write(nginx_config(self.root, free_port()))
+    def test_nginx_serves_through_the_fastcgi_service(self):
         # Relative includes are found beside the main configuration.
-        for name in ("fastcgi_params",):
-            target = os.path.join(self.root, name)
-            if not exists(target):
-                os.symlink("/etc/nginx/" + name, target)
-        run("/usr/sbin/nginx", "-t", "-q", "-c", config)
+        os.symlink("/etc/nginx/fastcgi_params", os.path.join(self.root, "fastcgi_params"))
+        bridge = ActivatedBridge()
+        try:
+            port = self.start("nginx", "/usr/sbin/nginx", "-c", "{}")
+            for query in QUERIES[:3]:
+                for name, agent in (("nph-whirlo32.cgi", MOZILLA), ("whirlo32.cgi", LYNX)):
+                    with self.subTest(query=query, name=name):
+                        response = self.get(port, cgi_target(name, query), agent)
+                        self.assertIn(b" 200 OK\r\n", response[:20])
+                        self.assertEqual(body_of(response),
+                                         body_of(direct_output(query, agent)))
+            self.assert_streams(port)
+            deadline = time.monotonic() + 5  # the last folder goes after its reply
+            while os.listdir(bridge.temp) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            self.assertEqual(os.listdir(bridge.temp), [])
+        finally:
+            self.assertEqual(bridge.stop(), 0)
 
     def test_systemd_units_verify(self):
         units = ["/usr/lib/systemd/system/whirlo32-fastcgi." + kind
