@@ -266,7 +266,8 @@ http {
 
 
 class Installed(unittest.TestCase):
-    """The package installed, its lighttpd and Apache snippets enabled."""
+    """The package installed; its lighttpd and Apache snippets and its
+    FastCGI socket enabled."""
 
     @classmethod
     def setUpClass(cls):
@@ -275,7 +276,7 @@ class Installed(unittest.TestCase):
         run("dpkg", "-i", DEB)
         run("lighty-enable-mod", "whirlo32")
         run("a2enconf", "-q", "whirlo32")
-        # Offline (no systemd here): links only, nothing is started.
+        # Links only: nothing is started (and systemd does not run in CI).
         run("systemctl", "enable", "whirlo32-fastcgi.socket")
         cls.root = tempfile.mkdtemp(prefix="whirlo-package-")
         os.chmod(cls.root, 0o755)
