@@ -42,10 +42,11 @@ PICTURES = [
 ]
 LAST_STAYS = 3 * INTERVAL  # how long the last frame is watched
 # The pictures start a while after the page has loaded, when a browser that
-# has just started is no longer busy with itself.
+# has just started is no longer busy with itself (Firefox, started fresh,
+# stalls its painting now and then in its first seconds).
 START_PICTURES = """addEventListener("load", () => setTimeout(() => {
   for (const img of document.images) img.src = img.dataset.src;
-}, 1500));"""
+}, 3000));"""
 
 
 def write_tree(root):
