@@ -61,8 +61,9 @@ bool copy_open_file(int from, const struct stat& source,
 }
 
 // Removes each entry of the folder whose name matches `leaf` in any letter
-// case, a link itself and never its target; a directory stays.
-void remove_leftovers(const std::string& folder, const std::string& leaf) {
+// case, a link itself and never its target. False when one of them is a
+// directory, which stays: the name is then taken, as on Windows.
+bool remove_leftovers(const std::string& folder, const std::string& leaf) {
   std::vector<std::string> found;
   if (DIR* d = opendir(folder.empty() ? "." : folder.c_str())) {
     while (dirent* entry = readdir(d)) {
@@ -70,12 +71,17 @@ void remove_leftovers(const std::string& folder, const std::string& leaf) {
     }
     closedir(d);
   }
+  bool free = true;
   struct stat st;
   for (const std::string& path : found) {
-    if (lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      free = false;
+    } else {
       unlink(path.c_str());
     }
   }
+  return free;
 }
 
 // Creates the file only where nothing, not even a dangling link, stands,
@@ -124,8 +130,7 @@ bool probe_file(const std::string& path) {
     return false;
   }
   if (!folder.empty() && folder.back() != '/') folder += '/';
-  remove_leftovers(folder, leaf);
-  bool created = create_and_remove(folder + leaf);
+  bool created = remove_leftovers(folder, leaf) && create_and_remove(folder + leaf);
   note_file_system_change();
   return created;
 }
