@@ -98,7 +98,8 @@ bool lacks_hard_links(int error) {
 
 bool is_replacement_of(const std::string& name, const std::string& leaf) {
   std::size_t stem = leaf.size() + sizeof kMark - 1;
-  if (name.size() != stem + kRandomLength || name.compare(0, leaf.size(), leaf) != 0 ||
+  if (name.size() != stem + kRandomLength ||
+      name.compare(0, leaf.size(), leaf) != 0 ||
       name.compare(leaf.size(), stem - leaf.size(), kMark) != 0) {
     return false;
   }

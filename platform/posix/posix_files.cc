@@ -67,7 +67,9 @@ bool remove_leftovers(const std::string& folder, const std::string& leaf) {
   std::vector<std::string> found;
   if (DIR* d = opendir(folder.empty() ? "." : folder.c_str())) {
     while (dirent* entry = readdir(d)) {
-      if (same_name(entry->d_name, leaf)) found.push_back(folder + entry->d_name);
+      if (same_name(entry->d_name, leaf)) {
+        found.push_back(folder + entry->d_name);
+      }
     }
     closedir(d);
   }
@@ -123,14 +125,17 @@ bool create_directory(const std::string& path) {
 
 bool probe_file(const std::string& path) {
   std::size_t slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string folder =
+      slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string leaf = path.substr(folder.size());
   if (leaf.empty()) return false;
-  if (!folder.empty() && find_existing(folder, folder) != EntryKind::directory) {
+  if (!folder.empty() &&
+      find_existing(folder, folder) != EntryKind::directory) {
     return false;
   }
   if (!folder.empty() && folder.back() != '/') folder += '/';
-  bool created = remove_leftovers(folder, leaf) && create_and_remove(folder + leaf);
+  bool created =
+      remove_leftovers(folder, leaf) && create_and_remove(folder + leaf);
   note_file_system_change();
   return created;
 }

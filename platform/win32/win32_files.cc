@@ -11,9 +11,8 @@ namespace {
 // A name beside `path` that this process has not used before.
 std::string temporary_name(const std::string& path) {
   static unsigned serial = 0;
-  char suffix[32];
-  wsprintfA(suffix, ".~%lx%x", GetCurrentProcessId(), ++serial);
-  return path + suffix;
+  return path + ".~" + std::to_string(GetCurrentProcessId()) + "-" +
+         std::to_string(++serial);
 }
 
 bool flush_to_disk(const std::string& path) {

@@ -101,7 +101,8 @@ TEST(CopyFile, LinkAtTheDestinationIsReplacedNotFollowed) {
   std::string victim = dir.write("victim", "precious");
   fs::create_symlink(victim, dir.prefix() + "Whirlo32.exe");
   platform::note_file_system_change();
-  ASSERT_TRUE(platform::copy_file(source, dir.prefix() + "whirlo32.exe", false));
+  ASSERT_TRUE(
+      platform::copy_file(source, dir.prefix() + "whirlo32.exe", false));
   EXPECT_EQ(read_file(victim), "precious");
   EXPECT_FALSE(fs::is_symlink(dir.prefix() + "Whirlo32.exe"));
   EXPECT_EQ(read_file(dir.prefix() + "Whirlo32.exe"), "new");
