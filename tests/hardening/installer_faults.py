@@ -12,6 +12,7 @@ Prints "N passed, N failed, N skipped".
 """
 
 import argparse
+import hashlib
 import os
 import re
 import shutil
@@ -44,6 +45,10 @@ def read(path):
 def write(path, data):
     with open(path, "wb") as f:
         f.write(data)
+
+
+def digest(data):
+    return len(data), hashlib.sha1(data).hexdigest()
 
 
 def pattern(seed, size):
@@ -96,7 +101,8 @@ class Installation:
         return run.returncode, run.stdout.decode("latin-1")
 
     def installed(self):
-        return {name: read(self.path(folder, name))
+        """Each installed file's size and digest, by name."""
+        return {name: digest(read(self.path(folder, name)))
                 for _, folder, name in TARGETS
                 if os.path.exists(self.path(folder, name))}
 
@@ -187,7 +193,7 @@ class ReinstallKillTests(FaultTestCase):
         code, out = site.setup(old_dist, site.lines("", ""))
         self.assertIn("has been installed", out)
         old_files, old_ini = site.installed(), read(site.path("cgi", "pelk.ini"))
-        new_files = {name: read(os.path.join(new_dist, source))
+        new_files = {name: digest(read(os.path.join(new_dist, source)))
                      for source, _, name in TARGETS}
         lines = site.lines("www.example.com", *["y"] * 5, "")
         counts = self.call_counts(site, new_dist, lines)
