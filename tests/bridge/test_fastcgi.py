@@ -114,6 +114,7 @@ $HTTP["url"] =~ "^/cgi-bin/" {
   fastcgi.server = (".cgi" => (("socket" => "%(root)s/bridge.socket",
                                 "bin-path" => "%(bridge)s",
                                 "bin-environment" => ("PATH" => "/usr/bin:/bin"),
+                                "check-local" => "disable",
                                 "max-procs" => 1)))
   setenv.add-environment = (%(env)s)
 }
