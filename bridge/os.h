@@ -3,6 +3,7 @@
 #ifndef WHIRLO_BRIDGE_OS_H
 #define WHIRLO_BRIDGE_OS_H
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,9 +12,16 @@ namespace bridge {
 
 /// A started program. Only the implementation looks inside.
 struct Child {
-  long long id = 0;        // process id
+  long long id = 0;        // process id; 0 once collected
   void* handle = nullptr;  // process handle where the platform has one
   void* group = nullptr;   // job object where the platform has one
+  int event = -1;          // POSIX: a descriptor readable once it has ended
+};
+
+/// How a program ended: its exit code, or on POSIX the signal that ended it.
+struct ProgramExit {
+  int code = 0;
+  int signal = 0;
 };
 
 enum class ChildState { kRunning, kExited };
@@ -44,19 +52,30 @@ void remove_tree(const std::string& folder);
 
 /// Starts `program` with the given command-line words (not counting the
 /// program itself) in `directory`, standard input empty, standard output
-/// joined to the bridge's standard error. False when it cannot start.
+/// joined to the bridge's standard error. Where the platform can, no file
+/// the program writes may grow past `max_file_size` bytes. False when it
+/// cannot start.
 bool start_child(const std::string& program,
                  const std::vector<std::string>& words,
-                 const std::string& directory, Child& child);
+                 const std::string& directory, std::uint64_t max_file_size,
+                 Child& child);
 
-/// Looks at the child without waiting; sets `exit_code` once it has ended.
-ChildState poll_child(Child& child, int& exit_code);
+/// Looks at the child without waiting; fills `exit` once it has ended and
+/// collects it.
+ChildState poll_child(Child& child, ProgramExit& exit);
 
-/// Ends the child and everything it started, and collects it.
+/// Ends the child and everything it started, and collects it. Does nothing
+/// once it has been collected.
 void kill_child(Child& child);
+
+/// The size of the file at `path`; 0 when it cannot be read.
+std::uint64_t file_size(const std::string& path);
 
 /// Writes all of `data` to standard output. False when the reader is gone.
 bool write_stdout(const std::string& data);
+
+/// True where a parent sees only the low eight bits of an exit code.
+extern const bool kExitCodeIsByte;
 
 /// The executable suffix of the platform ("" or ".exe").
 extern const char kExecutableSuffix[];

@@ -1,10 +1,14 @@
 // os_posix.cc: the bridge's operating-system layer for POSIX.
 #include "os.h"
 
+#include "os_posix.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,8 +21,18 @@ namespace bridge {
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
+int g_stop_pipe[2] = {-1, -1};
 
-void on_stop_signal(int) { g_stop = 1; }
+// The pipe wakes a wait that began just before the signal came.
+void on_stop_signal(int) {
+  g_stop = 1;
+  int saved = errno;
+  if (g_stop_pipe[1] >= 0) {
+    ssize_t ignored = write(g_stop_pipe[1], "", 1);
+    (void)ignored;
+  }
+  errno = saved;
+}
 
 void catch_signal(int number) {
   struct sigaction action = {};
@@ -39,9 +53,14 @@ std::string working_directory() {
 // Runs in the forked child: never returns.
 [[noreturn]] void exec_child(const std::string& program,
                              const std::vector<std::string>& words,
-                             const std::string& directory) {
+                             const std::string& directory,
+                             std::uint64_t max_file_size) {
   setpgid(0, 0);
   signal(SIGPIPE, SIG_DFL);
+  // Past the cap a write fails (the default SIGXFSZ action ends the program).
+  struct rlimit size_limit;
+  size_limit.rlim_cur = size_limit.rlim_max = static_cast<rlim_t>(max_file_size);
+  setrlimit(RLIMIT_FSIZE, &size_limit);
   int null_input = open("/dev/null", O_RDONLY);
   if (null_input < 0 || dup2(null_input, 0) < 0 || dup2(2, 1) < 0 ||
       chdir(directory.c_str()) != 0) {
@@ -58,11 +77,14 @@ std::string working_directory() {
 
 }  // namespace
 
+const bool kExitCodeIsByte = true;
 const char kExecutableSuffix[] = "";
 const char kPathSeparators[] = "/";
 
 void prepare_process() {
   signal(SIGPIPE, SIG_IGN);
+  if (g_stop_pipe[0] < 0 && pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    g_stop_pipe[0] = g_stop_pipe[1] = -1;
   catch_signal(SIGTERM);
   catch_signal(SIGINT);
   catch_signal(SIGHUP);
@@ -125,28 +147,43 @@ void remove_tree(const std::string& folder) {
 
 bool start_child(const std::string& program,
                  const std::vector<std::string>& words,
-                 const std::string& directory, Child& child) {
+                 const std::string& directory, std::uint64_t max_file_size,
+                 Child& child) {
   if (access(program.c_str(), X_OK) != 0) return false;
   pid_t pid = fork();
   if (pid < 0) return false;
-  if (pid == 0) exec_child(program, words, directory);
+  if (pid == 0) exec_child(program, words, directory, max_file_size);
   setpgid(pid, pid);  // also here, so that a kill right away reaches it
   child.id = pid;
+  child.event = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (child.event >= 0) fcntl(child.event, F_SETFD, FD_CLOEXEC);
   return true;
 }
 
-ChildState poll_child(Child& child, int& exit_code) {
+namespace {
+
+void forget_child(Child& child) {
+  if (child.event >= 0) close(child.event);
+  child = Child();
+}
+
+}  // namespace
+
+ChildState poll_child(Child& child, ProgramExit& exit) {
+  if (child.id <= 0) return ChildState::kExited;
   int status = 0;
   pid_t done = waitpid(static_cast<pid_t>(child.id), &status, WNOHANG);
   if (done == 0 || (done < 0 && errno == EINTR)) return ChildState::kRunning;
+  exit = ProgramExit();
   if (done < 0) {
-    exit_code = -1;
+    exit.code = -1;
   } else if (WIFEXITED(status)) {
-    exit_code = WEXITSTATUS(status);
+    exit.code = WEXITSTATUS(status);
   } else {
-    exit_code = 128 + WTERMSIG(status);
+    exit.signal = WTERMSIG(status);
+    exit.code = 128 + exit.signal;
   }
-  child.id = 0;
+  forget_child(child);
   return ChildState::kExited;
 }
 
@@ -157,8 +194,16 @@ void kill_child(Child& child) {
   kill(pid, SIGKILL);
   while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
-  child.id = 0;
+  forget_child(child);
 }
+
+std::uint64_t file_size(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+int stop_fd() { return g_stop_pipe[0]; }
 
 bool write_stdout(const std::string& data) {
   std::size_t done = 0;

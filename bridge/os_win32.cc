@@ -1,5 +1,6 @@
 // os_win32.cc: the bridge's operating-system layer for Windows.
 #include "os.h"
+#include "os_win32.h"
 
 #include <windows.h>
 
@@ -13,9 +14,11 @@ namespace bridge {
 namespace {
 
 volatile LONG g_stop = 0;
+HANDLE g_stop_event = nullptr;
 
 BOOL WINAPI on_console_event(DWORD) {
   InterlockedExchange(&g_stop, 1);
+  if (g_stop_event) SetEvent(g_stop_event);
   return TRUE;
 }
 
@@ -40,14 +43,18 @@ std::string command_line(const std::string& program,
 
 }  // namespace
 
+const bool kExitCodeIsByte = false;
 const char kExecutableSuffix[] = ".exe";
 const char kPathSeparators[] = "\\/";
 
 void prepare_process() {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
+  if (!g_stop_event) g_stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
+
+void* stop_event() { return g_stop_event; }
 
 bool stop_requested() { return InterlockedCompareExchange(&g_stop, 0, 0) != 0; }
 
@@ -128,9 +135,11 @@ void remove_tree(const std::string& folder) {
 }
 
 // The child runs in a job object, so that ending it ends what it started.
+// The output cap is enforced by the relay, which watches the file's size.
 bool start_child(const std::string& program,
                  const std::vector<std::string>& words,
-                 const std::string& directory, Child& child) {
+                 const std::string& directory, std::uint64_t,
+                 Child& child) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE null_input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &inherit,
                                   OPEN_EXISTING, 0, nullptr);
@@ -161,13 +170,14 @@ bool start_child(const std::string& program,
   return true;
 }
 
-ChildState poll_child(Child& child, int& exit_code) {
+ChildState poll_child(Child& child, ProgramExit& exit) {
   HANDLE process = static_cast<HANDLE>(child.handle);
   if (!process) return ChildState::kExited;
   if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) return ChildState::kRunning;
   DWORD code = 0;
   GetExitCodeProcess(process, &code);
-  exit_code = static_cast<int>(code);
+  exit = ProgramExit();
+  exit.code = static_cast<int>(code);
   CloseHandle(process);
   if (child.group) CloseHandle(static_cast<HANDLE>(child.group));
   child = Child();
@@ -189,6 +199,12 @@ void kill_child(Child& child) {
 bool write_stdout(const std::string& data) {
   std::size_t done = std::fwrite(data.data(), 1, data.size(), stdout);
   return std::fflush(stdout) == 0 && done == data.size();
+}
+
+std::uint64_t file_size(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 bool is_absolute(const std::string& name) {

@@ -37,9 +37,9 @@ std::vector<std::string> header_lines(const std::string& header) {
 }
 
 // The end of the header block: just past its empty line, or npos.
-std::size_t header_end(const std::string& bytes) {
-  std::size_t lf = bytes.find("\n\n");
-  std::size_t crlf = bytes.find("\n\r\n");
+std::size_t header_end(const std::string& bytes, std::size_t from = 0) {
+  std::size_t lf = bytes.find("\n\n", from);
+  std::size_t crlf = bytes.find("\n\r\n", from);
   if (lf == std::string::npos && crlf == std::string::npos) return std::string::npos;
   if (crlf == std::string::npos || (lf != std::string::npos && lf < crlf)) return lf + 2;
   return crlf + 3;
@@ -154,6 +154,7 @@ Piece OutputRelay::take_header() {
   }
   std::string boundary = push_boundary(header);
   if (!boundary.empty()) delimiter_ = "\n--" + boundary;
+  in_parts_ = false;
   pending_ = converted + pending_.substr(end);
   scanned_ = converted.size();
   stage_ = kBody;
@@ -168,35 +169,43 @@ Piece OutputRelay::take_all(std::string& out) {
   return Piece::kData;
 }
 
-// A part ends with the line that holds the next delimiter; what follows
-// the last delimiter line goes out when the file is complete.
+// A piece ends just past the header block of the part that follows the
+// next delimiter line: browsers put a part on screen only once the next
+// part's headers have arrived, so those travel with it. What follows the
+// last delimiter's header block is the last part, sent when the file is
+// complete.
 Piece OutputRelay::take_body(std::string& out) {
   if (pending_.empty()) return Piece::kNone;
   if (!delimiter_.empty()) {
-    std::size_t at = pending_.find(delimiter_, scanned_);
-    std::size_t line_end = at == std::string::npos
-                               ? std::string::npos
-                               : pending_.find('\n', at + delimiter_.size());
-    if (line_end != std::string::npos) {
-      out = pending_.substr(0, line_end + 1);
-      pending_.erase(0, line_end + 1);
+    std::size_t end = part_end();
+    if (end != std::string::npos) {
+      out = pending_.substr(0, end);
+      pending_.erase(0, end);
       scanned_ = 0;
+      in_parts_ = true;
       return Piece::kPart;
     }
-    if (!finished_) {
-      std::size_t keep = delimiter_.size();
-      if (at != std::string::npos) {
-        scanned_ = at;
-      } else if (pending_.size() > keep) {
-        scanned_ = std::max(scanned_, pending_.size() - keep);
-      }
-      return Piece::kNone;
-    }
+    if (!finished_) return Piece::kNone;
   }
   out.swap(pending_);
   pending_.clear();
   scanned_ = 0;
-  return Piece::kData;
+  return in_parts_ ? Piece::kPart : Piece::kData;
+}
+
+// Just past the empty line that ends the header block after the next
+// delimiter line, or npos. Remembers how far the delimiter search got.
+std::size_t OutputRelay::part_end() {
+  std::size_t at = pending_.find(delimiter_, scanned_);
+  if (at == std::string::npos) {
+    std::size_t keep = delimiter_.size();
+    if (pending_.size() > keep) scanned_ = std::max(scanned_, pending_.size() - keep);
+    return std::string::npos;
+  }
+  scanned_ = at;
+  std::size_t line_end = pending_.find('\n', at + delimiter_.size());
+  if (line_end == std::string::npos) return std::string::npos;
+  return header_end(pending_, line_end);
 }
 
 }  // namespace bridge

@@ -1,6 +1,7 @@
 // output_relay.h: turns the bytes of a Windows CGI output file, as they
 // arrive, into what the bridge sends on, and cuts a server-push body into
-// its parts so that they can be paced. Body bytes are never changed.
+// pieces, one a part, so that they can be paced. Each piece carries the
+// header block of the part after it. Body bytes are never changed.
 #ifndef WHIRLO_BRIDGE_OUTPUT_RELAY_H
 #define WHIRLO_BRIDGE_OUTPUT_RELAY_H
 
@@ -15,7 +16,7 @@ constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 enum class Piece {
   kNone,    // nothing ready yet
   kData,    // bytes to send now
-  kPart,    // bytes that end with a part boundary line
+  kPart,    // one part, up to the header block of the next (paced)
   kFailed,  // the program's header cannot be relayed
 };
 
@@ -48,6 +49,7 @@ class OutputRelay {
 
   Piece take_header();
   Piece take_body(std::string& out);
+  std::size_t part_end();
 
   bool nph_;
   bool finished_ = false;
@@ -55,6 +57,7 @@ class OutputRelay {
   std::string pending_;
   std::string delimiter_;  // "\n--" + boundary of a multipart body
   std::size_t scanned_ = 0;
+  bool in_parts_ = false;  // a part piece has been handed out
 };
 
 /// The header block the bridge sends for the program's header block

@@ -1,31 +1,33 @@
-// relay.h: waiting for the program while passing its output file on.
+// relay.h: the CGI mode's wait, one run passed on to standard output.
 #ifndef WHIRLO_BRIDGE_RELAY_H
 #define WHIRLO_BRIDGE_RELAY_H
 
-#include <string>
-
-#include "os.h"
-#include "settings.h"
+#include "stream.h"
 
 namespace bridge {
 
-struct RelayReport {
-  bool exited = false;       // the program ended by itself
-  int exit_code = 0;
-  bool timed_out = false;    // killed at the time limit
-  bool produced = false;     // some response bytes were sent
-  bool bad_header = false;   // the output's header could not be relayed
-  bool stopped = false;      // the bridge was told to stop or the client left
-};
+/// Runs `stream` to its end, writing what it hands out to standard output;
+/// stops early when the bridge must stop or the client is gone. The
+/// program is gone when this returns.
+void relay_to_stdout(Stream& stream);
 
-/// Runs until the program has ended and its output is sent, the time limit
-/// strikes, or the bridge must stop. With a frame interval the output file
-/// is read while the program writes it and server-push parts go out no
-/// faster than one per interval; without one the file is sent after the
-/// program has ended, as a Windows CGI server does. The child is gone when
-/// this returns.
-RelayReport relay_program(Child& child, const std::string& output_path,
-                          const Settings& settings, bool nph);
+/// Sleeps until something may have happened to one stream: its program
+/// ended, its output file grew (while the stream wants more), the next part
+/// is due, the time limit struck, or the bridge was asked to stop; notes a
+/// client that has gone. Implemented in relay_posix.cc and relay_win32.cc.
+class EventWait {
+ public:
+  explicit EventWait(const Stream& stream);
+  EventWait(const EventWait&) = delete;
+  EventWait& operator=(const EventWait&) = delete;
+  ~EventWait();
+
+  void wait(Stream& stream);
+
+ private:
+  struct State;
+  State* state_;
+};
 
 }  // namespace bridge
 

@@ -44,6 +44,8 @@ bool read_settings(const Environment& env, Settings& settings,
       !read_number(env, "WINCGI_FRAME_INTERVAL", kMaxIntervalMs, interval,
                    problem) ||
       !read_number(env, "WINCGI_MAX_BODY", kMaxBodyLimit, settings.max_body,
+                   problem) ||
+      !read_number(env, "WINCGI_MAX_OUTPUT", kMaxBodyLimit, settings.max_output,
                    problem)) {
     return false;
   }

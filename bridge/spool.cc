@@ -40,37 +40,54 @@ bool write_file(const std::string& path, const std::string& text) {
   return std::fclose(file) == 0 && ok;
 }
 
+BodySpool::~BodySpool() {
+  if (file_) std::fclose(file_);
+}
+
+BodyResult BodySpool::begin(const std::string& content_length,
+                            std::uint64_t max_body, const std::string& path) {
+  if (!content_length.empty() &&
+      !parse_decimal(content_length, UINT64_MAX, wanted_)) {
+    return BodyResult::kMalformed;
+  }
+  if (wanted_ > max_body) return BodyResult::kTooLarge;
+  file_ = std::fopen(path.c_str(), "wb");
+  return file_ ? BodyResult::kOk : BodyResult::kWriteFailed;
+}
+
+BodyResult BodySpool::add(const char* data, std::size_t size) {
+  if (!file_) return BodyResult::kWriteFailed;
+  std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(size, missing()));
+  if (std::fwrite(data, 1, take, file_) != take) return BodyResult::kWriteFailed;
+  length_ += take;
+  return BodyResult::kOk;
+}
+
+BodyResult BodySpool::end() {
+  if (!file_) return BodyResult::kWriteFailed;
+  bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!closed) return BodyResult::kWriteFailed;
+  return missing() == 0 ? BodyResult::kOk : BodyResult::kShort;
+}
+
 BodyResult spool_body(const std::string& content_length, std::uint64_t max_body,
                       std::FILE* in, const std::string& path,
                       std::uint64_t& length) {
+  BodySpool spool;
   length = 0;
-  std::uint64_t wanted = 0;
-  if (!content_length.empty() &&
-      !parse_decimal(content_length, UINT64_MAX, wanted)) {
-    return BodyResult::kMalformed;
-  }
-  if (wanted > max_body) return BodyResult::kTooLarge;
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (!out) return BodyResult::kWriteFailed;
+  BodyResult result = spool.begin(content_length, max_body, path);
   std::vector<char> block(64 * 1024);
-  BodyResult result = BodyResult::kOk;
-  while (length < wanted) {
+  while (result == BodyResult::kOk && spool.missing() > 0) {
     std::size_t want = static_cast<std::size_t>(
-        std::min<std::uint64_t>(block.size(), wanted - length));
+        std::min<std::uint64_t>(block.size(), spool.missing()));
     std::size_t got = std::fread(block.data(), 1, want, in);
-    if (got == 0) {
-      result = BodyResult::kShort;
-      break;
-    }
-    if (std::fwrite(block.data(), 1, got, out) != got) {
-      result = BodyResult::kWriteFailed;
-      break;
-    }
-    length += got;
+    if (got == 0) break;
+    result = spool.add(block.data(), got);
   }
-  if (std::fclose(out) != 0 && result == BodyResult::kOk)
-    result = BodyResult::kWriteFailed;
-  return result;
+  BodyResult ended = spool.end();
+  length = spool.length();
+  return result == BodyResult::kOk ? ended : result;
 }
 
 }  // namespace bridge

@@ -32,6 +32,36 @@ class Spool {
 
 enum class BodyResult { kOk, kMalformed, kTooLarge, kShort, kWriteFailed };
 
+/// A request body arriving in pieces, copied into a new file.
+class BodySpool {
+ public:
+  BodySpool() = default;
+  BodySpool(const BodySpool&) = delete;
+  BodySpool& operator=(const BodySpool&) = delete;
+  ~BodySpool();
+
+  /// Creates the file at `path` for a body of `content_length` bytes (as
+  /// CONTENT_LENGTH gives it; none when empty).
+  BodyResult begin(const std::string& content_length, std::uint64_t max_body,
+                   const std::string& path);
+
+  /// More body bytes; those past the announced length are dropped, as a
+  /// CGI program would never read them.
+  BodyResult add(const char* data, std::size_t size);
+
+  /// No more bytes will come: kShort when fewer than announced came.
+  BodyResult end();
+
+  /// Bytes still wanted.
+  std::uint64_t missing() const { return wanted_ - length_; }
+  std::uint64_t length() const { return length_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::uint64_t wanted_ = 0;
+  std::uint64_t length_ = 0;
+};
+
 /// Copies the request body (`content_length` bytes, as CONTENT_LENGTH
 /// gives it; none when empty) from `in` into a new file at `path`.
 BodyResult spool_body(const std::string& content_length, std::uint64_t max_body,

@@ -42,13 +42,33 @@ Pieces relay(const std::string& output, bool nph, std::size_t step) {
   return result;
 }
 
-TEST(OutputRelay, NphSendsDirectReturnUnchangedAndCutsAtEachPart) {
+// Each part travels with the header block of the part after it; the last
+// part is a piece of its own once the file is complete.
+TEST(OutputRelay, NphSendsDirectReturnUnchangedAndCutsAfterTheNextPartsHeaders) {
   for (std::size_t step : {1u, 7u, 4096u}) {
     Pieces pieces = relay(kPush, true, step);
     EXPECT_EQ(pieces.all, kPush) << "step " << step;
     ASSERT_EQ(pieces.parts.size(), 2u) << "step " << step;
-    EXPECT_EQ(pieces.parts[1], "Content-type: image/gif\n\nGIF-two\n--sometext\n");
+    EXPECT_EQ(pieces.parts[0], kPush.substr(0, kPush.find("GIF-two")));
+    EXPECT_EQ(pieces.parts[1], "GIF-two\n--sometext\n");
   }
+}
+
+TEST(OutputRelay, HoldsAPartUntilTheNextPartsHeaderBlockIsComplete) {
+  OutputRelay relay(true);
+  std::string piece;
+  std::string head = kPush.substr(0, kPush.find("GIF-one") + 8) +
+                     "--sometext\r\nContent-type: image/gif\r\n";
+  relay.feed(head.data(), head.size());
+  EXPECT_EQ(relay.next(piece), Piece::kNone);
+  relay.feed("\r\nGIF-two", 9);
+  ASSERT_EQ(relay.next(piece), Piece::kPart);
+  EXPECT_EQ(piece, head + "\r\n");
+  EXPECT_EQ(relay.next(piece), Piece::kNone);  // the last part waits for the end
+  relay.finish();
+  ASSERT_EQ(relay.next(piece), Piece::kPart);
+  EXPECT_EQ(piece, "GIF-two");
+  EXPECT_TRUE(relay.done());
 }
 
 TEST(OutputRelay, CgiTurnsTheStatusLineIntoHeadersAndKeepsTheBody) {

@@ -130,6 +130,31 @@ class Failures(BridgeTest):
         self.assertIn("exit code 3", log)
         self.assert_clean()
 
+    def test_output_error_gives_502_even_with_bytes_in_the_file(self):
+        script = self.install_fake("failing_writer.py", "failing")
+        out, log, _ = self.tree.run_bridge(script)
+        self.assertTrue(out.startswith(b"Status: 502 Bad Gateway\r\n"), out)
+        self.assertNotIn(b"GIF89a", out)
+        self.assertIn("exit code 236 (error 1004: the output file cannot be "
+                      "opened or written)", log)
+        self.assert_clean()
+
+    def test_output_past_the_cap_is_cut_and_logged(self):
+        env = self.tree.cgi_env(WINCGI_MAX_OUTPUT="6000")
+        out, log, _ = self.tree.run_bridge(env=env)
+        self.assertTrue(out.startswith(b"HTTP/1.0 502 Bad Gateway\r\n"), out)
+        self.assertIn("output passed WINCGI_MAX_OUTPUT (6000 bytes)", log)
+        # Paced: the parts complete within the cap go out, then the stream ends
+        # (the pusher's third part passes 200 bytes).
+        script = self.install_fake("pusher.py", "pusher")
+        env = self.tree.cgi_env(WINCGI_MAX_OUTPUT="200", WINCGI_FRAME_INTERVAL="10")
+        out, log, _ = self.tree.run_bridge(script, env)
+        self.assertIn(b"part 0 at", out)
+        self.assertNotIn(b"part 1 at", out)
+        self.assertTrue(out.endswith(b"--cut\nContent-type: text/plain\n\n"), out)
+        self.assertIn("output passed WINCGI_MAX_OUTPUT (200 bytes)", log)
+        self.assert_clean()
+
     def test_time_limit_kills_the_program(self):
         script = self.install_fake("sleeper.py", "sleeper")
         started = time.monotonic()
@@ -173,7 +198,8 @@ class Failures(BridgeTest):
                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
         try:
             first = b""
-            while b"part 0" not in first or not first.endswith(b"--cut\n"):
+            # Part 0 goes out with the header block of part 1.
+            while b"part 0" not in first or not first.endswith(b"\n\n"):
                 chunk = bridge.stdout.read1(65536)
                 self.assertTrue(chunk, "stream ended early")
                 first += chunk

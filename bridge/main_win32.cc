@@ -1,4 +1,4 @@
-// main.cc: the entry of the CGI/1.1 to Windows CGI bridge.
+// main_win32.cc: the entry of the CGI/1.1 to Windows CGI bridge on Windows.
 #include "run.h"
 
 int main(int argc, char** argv) {

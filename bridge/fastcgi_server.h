@@ -1,0 +1,28 @@
+// fastcgi_server.h: the bridge's FastCGI mode (POSIX). One process serves
+// every request of a web server's FastCGI connections: for each it runs the
+// Windows CGI program as the CGI mode does, and relays and paces all the
+// streams from one event loop.
+#ifndef WHIRLO_BRIDGE_FASTCGI_SERVER_H
+#define WHIRLO_BRIDGE_FASTCGI_SERVER_H
+
+#include <string>
+
+namespace bridge {
+
+/// A listening socket for "unix:PATH" (a stale socket file at PATH is
+/// replaced) or "ADDRESS:PORT" (IPv4); -1 with `problem` set when it cannot
+/// be made.
+int open_listener(const std::string& address, std::string& problem);
+
+/// True when descriptor `fd` is a listening socket (how FastCGI spawners
+/// hand one over as standard input).
+bool is_listening_socket(int fd);
+
+/// Serves FastCGI on `listener` until the bridge is asked to stop; then
+/// ends every program, removes every folder and returns 0. Returns 1 when
+/// the loop cannot be set up.
+int serve_fastcgi(int listener);
+
+}  // namespace bridge
+
+#endif

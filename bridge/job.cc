@@ -1,0 +1,97 @@
+#include "job.h"
+
+#include <ctime>
+#include <iostream>
+
+#include "data_file.h"
+#include "gmt_offset.h"
+#include "program_exit.h"
+#include "program_path.h"
+
+namespace bridge {
+
+void log_line(const std::string& text) {
+  std::cerr << "wincgi-bridge: " << text << std::endl;
+}
+
+bool open_job(Environment env, const Environment& settings_env,
+              const std::string& script, Job& job, Refusal& refusal) {
+  job.env = std::move(env);
+  job.nph = is_nph_name(script);
+  std::string problem;
+  if (!read_settings(settings_env, job.settings, problem)) {
+    refusal = {"500 Internal Server Error", problem};
+    return false;
+  }
+  job.program = program_path(script, job.settings.program);
+  if (job.program.empty()) {
+    refusal = {"500 Internal Server Error", "no program to run: set WINCGI_PROGRAM"};
+    return false;
+  }
+  const std::string& root = job.settings.temp_root;
+  if (!job.spool.create(root.empty() ? default_temp_root() : root)) {
+    refusal = {"500 Internal Server Error",
+               "cannot make a temporary folder without blanks in its path"};
+    return false;
+  }
+  return true;
+}
+
+Refusal body_refusal(BodyResult result) {
+  switch (result) {
+    case BodyResult::kMalformed:
+      return {"400 Bad Request", "invalid CONTENT_LENGTH"};
+    case BodyResult::kShort:
+      return {"400 Bad Request", "request body ended early"};
+    case BodyResult::kTooLarge:
+      return {"413 Payload Too Large", "request body over the limit"};
+    default:
+      return {"500 Internal Server Error", "cannot spool request body"};
+  }
+}
+
+bool start_job(Job& job, std::uint64_t body_length, Child& child,
+               Refusal& refusal) {
+  const SpoolFiles& files = job.spool.files();
+  std::string data = data_file_text(job.env, files, body_length,
+                                    gmt_offset(std::time(nullptr)));
+  if (!write_file(files.data, data) || !write_file(files.output, "")) {
+    refusal = {"500 Internal Server Error", "cannot write the data file"};
+    return false;
+  }
+  std::vector<std::string> words = {
+      files.data, files.content, files.output,
+      url_args_word(env_value(job.env, "QUERY_STRING"))};
+  // One byte past the cap, so that the relay sees the cap passed.
+  if (!start_child(job.program, words, folder_of(job.program),
+                   job.settings.max_output + 1, child)) {
+    refusal = {"502 Bad Gateway", "cannot start " + job.program};
+    return false;
+  }
+  return true;
+}
+
+bool judge_run(const Job& job, const RelayReport& report, Refusal& refusal) {
+  const std::string& program = job.program;
+  if (report.exited && (report.exit.code != 0 || report.exit.signal != 0))
+    log_line(program + " ended with " + describe_exit(report.exit));
+  if (report.timed_out) log_line(program + " was stopped at the time limit");
+  if (report.over_cap)
+    log_line(program + " was stopped: its output passed WINCGI_MAX_OUTPUT (" +
+             std::to_string(job.settings.max_output) + " bytes)");
+  if (report.produced || report.stopped) return false;
+  if (report.timed_out) {
+    refusal = {"504 Gateway Timeout", "the program did not finish in time"};
+  } else if (report.over_cap) {
+    refusal = {"502 Bad Gateway", "the program's output is over the limit"};
+  } else if (report.bad_header) {
+    refusal = {"502 Bad Gateway", "the program wrote an invalid header"};
+  } else if (report.output_failed) {
+    refusal = {"502 Bad Gateway", "the program could not write its output"};
+  } else {
+    refusal = {"502 Bad Gateway", "the program wrote no response"};
+  }
+  return true;
+}
+
+}  // namespace bridge

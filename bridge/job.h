@@ -1,0 +1,58 @@
+// job.h: one request's run of the Windows CGI program, the same in the CGI
+// and the FastCGI mode: settings and program from the request's variables,
+// the private folder, the data file, the start, and what the end means.
+#ifndef WHIRLO_BRIDGE_JOB_H
+#define WHIRLO_BRIDGE_JOB_H
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "environment.h"
+#include "os.h"
+#include "settings.h"
+#include "spool.h"
+#include "stream.h"
+
+namespace bridge {
+
+/// The bridge's own answer instead of the program's.
+struct Refusal {
+  std::string status;  // "502 Bad Gateway"
+  std::string reason;  // one line, for the client and the log
+};
+
+struct Job {
+  Environment env;
+  Settings settings;
+  bool nph = false;
+  std::string program;
+  Spool spool;  // the private folder; removed with the job
+};
+
+/// Takes the request's variables `env`, reads the settings from
+/// `settings_env`, finds the program next to `script` (the bridge's own
+/// path, or the FastCGI request's SCRIPT_FILENAME) and makes the private
+/// folder. False with `refusal` filled when it cannot.
+bool open_job(Environment env, const Environment& settings_env,
+              const std::string& script, Job& job, Refusal& refusal);
+
+/// The refusal for a body that could not be spooled.
+Refusal body_refusal(BodyResult result);
+
+/// With the body in the content file (`body_length` bytes): writes the data
+/// file and the empty output file and starts the program.
+bool start_job(Job& job, std::uint64_t body_length, Child& child,
+               Refusal& refusal);
+
+/// Logs how the run went (exit codes with their meaning, the time limit,
+/// the output cap). True with `refusal` filled when the client is to get
+/// the bridge's answer because nothing of the program's was sent.
+bool judge_run(const Job& job, const RelayReport& report, Refusal& refusal);
+
+/// Writes one line to the server's error log.
+void log_line(const std::string& text);
+
+}  // namespace bridge
+
+#endif

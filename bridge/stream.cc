@@ -1,0 +1,135 @@
+#include "stream.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "program_exit.h"
+
+namespace bridge {
+namespace {
+
+constexpr std::size_t kReadAhead = 1 << 20;  // output bytes held at most
+constexpr std::size_t kBlock = 64 * 1024;
+
+// One read buffer serves every stream of the process.
+std::vector<char>& read_block() {
+  static std::vector<char> block(kBlock);
+  return block;
+}
+
+}  // namespace
+
+Stream::Stream(Child child, const std::string& output_path,
+               const Settings& settings, bool nph, Clock::time_point now)
+    : child_(child),
+      tail_(std::fopen(output_path.c_str(), "rb")),
+      relay_(nph),
+      streaming_(settings.frame_interval_ms > 0),
+      interval_(std::chrono::milliseconds(settings.frame_interval_ms)),
+      deadline_(now + std::chrono::milliseconds(settings.timeout_ms)),
+      next_part_(now),
+      max_output_(settings.max_output),
+      output_path_(output_path) {}
+
+Stream::~Stream() {
+  kill_child(child_);
+  if (tail_) std::fclose(tail_);
+}
+
+void Stream::stop() {
+  report_.stopped = true;
+  kill_child(child_);
+}
+
+void Stream::update(Clock::time_point now) {
+  if (program_running()) {
+    if (poll_child(child_, report_.exit) == ChildState::kExited) {
+      report_.exited = true;
+      // Nothing of a file the program failed to write goes out.
+      report_.output_failed = output_failed(report_.exit) && !report_.produced;
+    } else if (now >= deadline_) {
+      kill_child(child_);
+      report_.timed_out = true;
+    } else if (!streaming_ && file_size(output_path_) > max_output_) {
+      over_cap();
+    }
+  }
+  read_output();
+}
+
+void Stream::over_cap() {
+  end_program();
+  report_.over_cap = true;
+}
+
+// Unpaced, the file is read once the program has ended, as a Windows CGI
+// server does; paced, all along. The relay learns of the end only after
+// the last bytes.
+void Stream::read_output() {
+  if (!tail_ || file_ended_ || report_.over_cap) return;
+  if (!streaming_ && program_running()) return;
+  std::vector<char>& block = read_block();
+  while (relay_.buffered() < kReadAhead) {
+    std::size_t got = std::fread(block.data(), 1, block.size(), tail_);
+    if (got == 0) {
+      // The writer may still add to the file: drop the end-of-file state
+      // and the stream's buffer, staying where we are.
+      std::clearerr(tail_);
+      std::fseek(tail_, 0, SEEK_CUR);
+      if (!program_running()) {
+        relay_.finish();
+        file_ended_ = true;
+      }
+      return;
+    }
+    read_ += got;
+    if (read_ > max_output_) {
+      over_cap();
+      return;
+    }
+    relay_.feed(block.data(), got);
+  }
+}
+
+bool Stream::take(Clock::time_point now, std::string& out) {
+  if (finished()) return false;
+  read_output();
+  if (held_kind_ == Piece::kNone) held_kind_ = relay_.next(held_);
+  // A part larger than the read-ahead goes out unpaced, in pieces.
+  if (held_kind_ == Piece::kNone && relay_.buffered() >= kReadAhead)
+    held_kind_ = relay_.take_all(held_);
+  if (held_kind_ == Piece::kFailed) report_.bad_header = true;
+  if (held_kind_ == Piece::kNone || held_kind_ == Piece::kFailed) return false;
+  if (held_kind_ == Piece::kPart && streaming_) {
+    if (now < next_part_) return false;
+    next_part_ = now + interval_;
+  }
+  out.swap(held_);
+  held_.clear();
+  held_kind_ = Piece::kNone;
+  report_.produced = true;
+  return true;
+}
+
+Clock::time_point Stream::wake_time() const {
+  Clock::time_point wake = Clock::time_point::max();
+  if (finished()) return wake;
+  if (program_running()) wake = deadline_;
+  if (held_kind_ == Piece::kPart && streaming_) wake = std::min(wake, next_part_);
+  return wake;
+}
+
+bool Stream::wants_output() const {
+  return program_running() && streaming_ && held_kind_ == Piece::kNone &&
+         relay_.buffered() < kReadAhead;
+}
+
+bool Stream::finished() const {
+  if (report_.bad_header || report_.stopped || report_.over_cap ||
+      report_.output_failed)
+    return true;
+  if (report_.timed_out && !(streaming_ && report_.produced)) return true;
+  return relay_.done() && held_kind_ == Piece::kNone;
+}
+
+}  // namespace bridge
