@@ -56,6 +56,11 @@ def wait_until(condition, timeout=5):
     return True
 
 
+def connects(socket_path):
+    with socket.socket(socket.AF_UNIX) as probe:
+        return probe.connect_ex(socket_path) == 0
+
+
 def process_gone(pid):
     try:
         os.kill(pid, 0)
@@ -241,11 +246,10 @@ class Nginx(FastCGICase, unittest.TestCase):
         for kind in ("", "/client_body", "/proxy", "/fastcgi", "/uwsgi", "/scgi"):
             os.makedirs(tree.root + "/nginx" + kind, exist_ok=True)
         socket_path = os.path.join(tree.root, "bridge.socket")
-        with open(socket_path, "w"):  # a stale file is replaced
-            pass
+        with socket.socket(socket.AF_UNIX) as stale:  # left by an earlier run
+            stale.bind(socket_path)
         cls.bridge = start_bridge(tree, "unix:" + socket_path)
-        if not wait_until(lambda: os.path.exists(socket_path) and
-                          not os.path.isfile(socket_path), 10):
+        if not wait_until(lambda: connects(socket_path), 10):
             raise RuntimeError("the bridge did not listen on " + socket_path)
         config = tree.write("nginx.conf", nginx_config(tree, port, socket_path))
         return [find_server(["nginx"]), "-c", config, "-e",
