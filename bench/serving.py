@@ -63,17 +63,22 @@ def throughput(site, rounds, requests, concurrency):
                   if with_fastcgi or n != "FastCGI mode"]
     check_bodies(site, contenders, stack.body_of(output))
     samples = {name: [] for name in contenders}
+    cpu = {name: [] for name in contenders}
     for r in range(rounds + 1):  # the first round warms up
         k = r % len(contenders)
         for name in contenders[k:] + contenders[:k]:
+            before = site.server_cpu()
             rate = ab(site.port, stack.TARGETS[name], requests, concurrency)
-            print(f"  round {r}: {name} {rate:.0f} requests/s",
-                  file=sys.stderr, flush=True)
+            used = (site.server_cpu() - before) * 1e3 / requests
+            print(f"  round {r}: {name} {rate:.0f} requests/s, server CPU "
+                  f"{used:.2f} ms a request", file=sys.stderr, flush=True)
             if r:
                 samples[name].append(rate)
+                cpu[name].append(used)
     site.stop()
     return {name: {"median": statistics.median(v), "min": min(v),
-                   "max": max(v)} for name, v in samples.items()}
+                   "max": max(v), "cpu_ms": statistics.median(cpu[name])}
+            for name, v in samples.items()}
 
 
 def cpu_times():
@@ -102,6 +107,22 @@ def paced_viewers(site, mode, count, interval, spread):
     return figures
 
 
+def default_temp():
+    return "/dev/shm" if os.path.isdir("/dev/shm") else ""
+
+
+def file_system(path):
+    """The type of the file system that holds path, from /proc/mounts."""
+    best, kind = "", "unknown"
+    with open("/proc/mounts") as f:
+        for line in f:
+            point, fs = line.split()[1:3]
+            if (path + "/").startswith(point.rstrip("/") + "/") and \
+                    len(point) >= len(best):
+                best, kind = point, fs
+    return kind
+
+
 def machine_text():
     model = "unknown CPU"
     with open("/proc/cpuinfo") as f:
@@ -123,11 +144,15 @@ def report(machine, rates, crowds, args):
         floor = rates["static C floor"]["median"]
         lines += [f"Throughput, the demonstration (ab -n {args.requests} "
                   f"-c {args.concurrency}, medians of {args.rounds} rounds):",
-                  "", "| contender | requests/s | × floor |", "|---|---|---|"]
+                  "", "| contender | requests/s | × floor | server CPU ms a "
+                  "request |", "|---|---|---|---|"]
         for name, r in rates.items():
             lines.append(f"| {name} | {r['median']:.0f} ({r['min']:.0f}–"
-                         f"{r['max']:.0f}) | {r['median'] / floor:.2f} |")
-        lines.append("")
+                         f"{r['max']:.0f}) | {r['median'] / floor:.2f} | "
+                         f"{r['cpu_ms']:.2f} |")
+        lines += ["", "Server CPU: lighttpd and the FastCGI bridge with "
+                  "their ended children (the CGI runs, the programs), "
+                  "without ab; medians.", ""]
     if crowds:
         lines += [f"Paced viewers (`{VIEWER_QUERY}`, {VIEWER_PARTS} parts, "
                   f"arriving over {args.spread:g} s):", "",
@@ -193,6 +218,10 @@ def main():
     ap.add_argument("--interval", type=int, default=100, help="ms")
     ap.add_argument("--spread", type=float, default=10.0,
                     help="seconds over which the viewers arrive")
+    ap.add_argument("--temp", default=default_temp(),
+                    help="where the bridge makes its private folders "
+                    "(default: /dev/shm, a tmpfs, when there is one; "
+                    "'' for the benchmark's own folder in $TMPDIR)")
     ap.add_argument("--only", default="throughput,viewers")
     ap.add_argument("--modes", default=",".join(MODES))
     ap.add_argument("--json", help="also write the raw figures here")
@@ -201,7 +230,10 @@ def main():
     machine = machine_text()
     rates, crowds = {}, {}
     with tempfile.TemporaryDirectory(prefix="whirlo-serving-") as tmp:
-        site = stack.Site(tmp, ROOT, args.whirlo, args.bridge, args.floor)
+        site = stack.Site(tmp, ROOT, args.whirlo, args.bridge, args.floor,
+                          args.temp or None)
+        machine += (f"; private folders in {os.path.dirname(site.temp)} "
+                    f"({file_system(site.temp)})")
         try:
             if "throughput" in only:
                 print("throughput ...", file=sys.stderr, flush=True)
@@ -214,7 +246,7 @@ def main():
                     crowds[mode] = paced_viewers(site, mode, args.viewers,
                                                  args.interval, args.spread)
         finally:
-            site.stop()
+            site.remove()
     print(report(machine, rates, crowds, args))
     if args.json:
         with open(args.json, "w") as f:

@@ -6,6 +6,7 @@ import os
 import shutil
 import socket
 import subprocess
+import tempfile
 import time
 
 DEMO_FRAMES = [f"whirlo{n}.gif" for n in range(1, 14)]
@@ -52,13 +53,16 @@ def body_of(response):
 
 
 class Site:
-    def __init__(self, root, repo, whirlo, bridge, floor):
+    def __init__(self, root, repo, whirlo, bridge, floor, temp=None):
+        """temp: where the bridge makes its private folders (a fresh
+        folder in it), else in root."""
         self.root = root
         self.bridge = bridge
         self.cgi = self.folder("cgi-bin")
         self.anim = self.folder("anim")
         self.static = self.folder("static")
-        self.temp = self.folder("temp")
+        self.temp = (tempfile.mkdtemp(prefix="whirlo-temp-", dir=temp)
+                     if temp else self.folder("temp"))
         for name in DEMO_FRAMES:
             shutil.copy(os.path.join(repo, "dist", "frames", name), self.anim)
         shutil.copy(whirlo, os.path.join(self.cgi, "whirlo32"))
@@ -165,6 +169,22 @@ setenv.add-environment = ({env})
                     process.kill()
                     process.wait()
         self.server = self.fastcgi = None
+
+    def remove(self):
+        self.stop()
+        if not self.temp.startswith(self.root + "/"):
+            shutil.rmtree(self.temp, ignore_errors=True)
+
+    def server_cpu(self):
+        """CPU seconds of lighttpd and the FastCGI bridge so far, with
+        those of their ended children (the CGI runs and the programs)."""
+        total = 0
+        for process in (self.server, self.fastcgi):
+            if process:
+                with open(f"/proc/{process.pid}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                total += sum(int(x) for x in fields[11:15])
+        return total / os.sysconf("SC_CLK_TCK")
 
     def leftovers(self):
         return os.listdir(self.temp)
