@@ -537,6 +537,19 @@ bool split_address(const std::string& text, std::string& host, int& port) {
   return port > 0 && port < 65536;
 }
 
+int bound_listener(int domain, const sockaddr* address, socklen_t size,
+                   const std::string& name, std::string& problem) {
+  int fd = socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int on = 1;
+  if (fd >= 0 && domain == AF_INET) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (fd < 0 || bind(fd, address, size) != 0 || listen(fd, SOMAXCONN) != 0) {
+    problem = "cannot listen on " + name + ": " + std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 int listen_unix(const std::string& path, std::string& problem) {
   sockaddr_un address = {};
   address.sun_family = AF_UNIX;
@@ -547,14 +560,8 @@ int listen_unix(const std::string& path, std::string& problem) {
   std::memcpy(address.sun_path, path.data(), path.size());
   struct stat info;
   if (lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) unlink(path.c_str());
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(fd, SOMAXCONN) != 0) {
-    problem = "cannot listen on " + path + ": " + std::strerror(errno);
-    if (fd >= 0) close(fd);
-    return -1;
-  }
-  return fd;
+  return bound_listener(AF_UNIX, reinterpret_cast<sockaddr*>(&address), sizeof address,
+                        path, problem);
 }
 
 int listen_inet(const std::string& text, std::string& problem) {
@@ -568,16 +575,8 @@ int listen_inet(const std::string& text, std::string& problem) {
     return -1;
   }
   address.sin_port = htons(static_cast<std::uint16_t>(port));
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(fd, SOMAXCONN) != 0) {
-    problem = "cannot listen on " + text + ": " + std::strerror(errno);
-    if (fd >= 0) close(fd);
-    return -1;
-  }
-  return fd;
+  return bound_listener(AF_INET, reinterpret_cast<sockaddr*>(&address), sizeof address,
+                        text, problem);
 }
 
 }  // namespace

@@ -161,12 +161,27 @@ Piece OutputRelay::take_header() {
   return Piece::kData;
 }
 
+void OutputRelay::feed(const char* data, std::size_t size) {
+  // Handed-out bytes are dropped once they are half of what is held, so
+  // that cutting a long stream costs no more than reading it.
+  if (start_ > 0 && start_ * 2 >= pending_.size()) {
+    pending_.erase(0, start_);
+    scanned_ -= std::min(scanned_, start_);
+    start_ = 0;
+  }
+  pending_.append(data, size);
+}
+
 Piece OutputRelay::take_all(std::string& out) {
-  if (stage_ != kBody || pending_.empty()) return Piece::kNone;
-  out.swap(pending_);
-  pending_.clear();
-  scanned_ = 0;
+  if (stage_ != kBody || buffered() == 0) return Piece::kNone;
+  take_rest(out);
   return Piece::kData;
+}
+
+void OutputRelay::take_rest(std::string& out) {
+  out.assign(pending_, start_, std::string::npos);
+  pending_.clear();
+  start_ = scanned_ = 0;
 }
 
 // A piece ends just past the header block of the part that follows the
@@ -175,31 +190,29 @@ Piece OutputRelay::take_all(std::string& out) {
 // last delimiter's header block is the last part, sent when the file is
 // complete.
 Piece OutputRelay::take_body(std::string& out) {
-  if (pending_.empty()) return Piece::kNone;
+  if (buffered() == 0) return Piece::kNone;
   if (!delimiter_.empty()) {
     std::size_t end = part_end();
     if (end != std::string::npos) {
-      out = pending_.substr(0, end);
-      pending_.erase(0, end);
-      scanned_ = 0;
+      out.assign(pending_, start_, end - start_);
+      start_ = scanned_ = end;
       in_parts_ = true;
       return Piece::kPart;
     }
     if (!finished_) return Piece::kNone;
   }
-  out.swap(pending_);
-  pending_.clear();
-  scanned_ = 0;
+  take_rest(out);
   return in_parts_ ? Piece::kPart : Piece::kData;
 }
 
 // Just past the empty line that ends the header block after the next
 // delimiter line, or npos. Remembers how far the delimiter search got.
 std::size_t OutputRelay::part_end() {
-  std::size_t at = pending_.find(delimiter_, scanned_);
+  std::size_t from = std::max(scanned_, start_);
+  std::size_t at = pending_.find(delimiter_, from);
   if (at == std::string::npos) {
     std::size_t keep = delimiter_.size();
-    if (pending_.size() > keep) scanned_ = std::max(scanned_, pending_.size() - keep);
+    if (pending_.size() > keep) scanned_ = std::max(from, pending_.size() - keep);
     return std::string::npos;
   }
   scanned_ = at;

@@ -26,7 +26,7 @@ class OutputRelay {
   /// response) instead of giving CGI headers to the server.
   explicit OutputRelay(bool nph) : nph_(nph) {}
 
-  void feed(const char* data, std::size_t size) { pending_.append(data, size); }
+  void feed(const char* data, std::size_t size);
 
   /// No more bytes will come.
   void finish() { finished_ = true; }
@@ -39,10 +39,10 @@ class OutputRelay {
   Piece take_all(std::string& out);
 
   /// Bytes held back so far.
-  std::size_t buffered() const { return pending_.size(); }
+  std::size_t buffered() const { return pending_.size() - start_; }
 
   /// True when everything fed has been handed out and no more will come.
-  bool done() const { return finished_ && pending_.empty(); }
+  bool done() const { return finished_ && buffered() == 0; }
 
  private:
   enum Stage { kHeader, kBody, kBroken };
@@ -50,13 +50,15 @@ class OutputRelay {
   Piece take_header();
   Piece take_body(std::string& out);
   std::size_t part_end();
+  void take_rest(std::string& out);
 
   bool nph_;
   bool finished_ = false;
   Stage stage_ = kHeader;
-  std::string pending_;
+  std::string pending_;     // bytes held, from start_ on
+  std::size_t start_ = 0;   // what lies before has been handed out
   std::string delimiter_;  // "\n--" + boundary of a multipart body
-  std::size_t scanned_ = 0;
+  std::size_t scanned_ = 0;  // where the delimiter search goes on
   bool in_parts_ = false;  // a part piece has been handed out
 };
 

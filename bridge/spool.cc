@@ -40,10 +40,6 @@ bool write_file(const std::string& path, const std::string& text) {
   return std::fclose(file) == 0 && ok;
 }
 
-BodySpool::~BodySpool() {
-  if (file_) std::fclose(file_);
-}
-
 BodyResult BodySpool::begin(const std::string& content_length,
                             std::uint64_t max_body, const std::string& path) {
   if (!content_length.empty() &&
@@ -51,23 +47,21 @@ BodyResult BodySpool::begin(const std::string& content_length,
     return BodyResult::kMalformed;
   }
   if (wanted_ > max_body) return BodyResult::kTooLarge;
-  file_ = std::fopen(path.c_str(), "wb");
+  file_.reset(std::fopen(path.c_str(), "wb"));
   return file_ ? BodyResult::kOk : BodyResult::kWriteFailed;
 }
 
 BodyResult BodySpool::add(const char* data, std::size_t size) {
   if (!file_) return BodyResult::kWriteFailed;
   std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(size, missing()));
-  if (std::fwrite(data, 1, take, file_) != take) return BodyResult::kWriteFailed;
+  if (std::fwrite(data, 1, take, file_.get()) != take) return BodyResult::kWriteFailed;
   length_ += take;
   return BodyResult::kOk;
 }
 
 BodyResult BodySpool::end() {
   if (!file_) return BodyResult::kWriteFailed;
-  bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  if (!closed) return BodyResult::kWriteFailed;
+  if (std::fclose(file_.release()) != 0) return BodyResult::kWriteFailed;
   return missing() == 0 ? BodyResult::kOk : BodyResult::kShort;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "data_file.h"
@@ -35,11 +36,6 @@ enum class BodyResult { kOk, kMalformed, kTooLarge, kShort, kWriteFailed };
 /// A request body arriving in pieces, copied into a new file.
 class BodySpool {
  public:
-  BodySpool() = default;
-  BodySpool(const BodySpool&) = delete;
-  BodySpool& operator=(const BodySpool&) = delete;
-  ~BodySpool();
-
   /// Creates the file at `path` for a body of `content_length` bytes (as
   /// CONTENT_LENGTH gives it; none when empty).
   BodyResult begin(const std::string& content_length, std::uint64_t max_body,
@@ -57,7 +53,10 @@ class BodySpool {
   std::uint64_t length() const { return length_; }
 
  private:
-  std::FILE* file_ = nullptr;
+  struct Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  std::unique_ptr<std::FILE, Closer> file_;
   std::uint64_t wanted_ = 0;
   std::uint64_t length_ = 0;
 };

@@ -128,12 +128,49 @@ def part_seeds():
     return seeds
 
 
+def fcgi_record(kind, request, content=b""):
+    padding = -len(content) % 8
+    return (bytes([1, kind, request >> 8, request & 255, len(content) >> 8,
+                   len(content) & 255, padding, 0]) + content + bytes(padding))
+
+
+def fcgi_pairs(pairs):
+    def length(n):
+        return bytes([n]) if n < 128 else (n | 1 << 31).to_bytes(4, "big")
+    return b"".join(length(len(k)) + length(len(v)) + k + v for k, v in pairs)
+
+
+def fcgi_request(request, pairs, body=b"", role=1, keep=1):
+    return (fcgi_record(1, request, bytes([0, role, keep]) + bytes(5)) +
+            fcgi_record(4, request, fcgi_pairs(pairs)) + fcgi_record(4, request) +
+            fcgi_record(5, request, body) * bool(body) + fcgi_record(5, request))
+
+
+def fastcgi_seeds():
+    cgi = [(b"REQUEST_METHOD", b"GET"), (b"QUERY_STRING", b"a?.GIF?U"),
+           (b"HTTP_USER_AGENT", b"x" * 200), (b"NUL\x00NAME", b"")]
+    values = fcgi_record(9, 0, fcgi_pairs([(b"FCGI_MAX_CONNS", b""),
+                                           (b"FCGI_MAX_REQS", b""),
+                                           (b"FCGI_MPXS_CONNS", b"")]))
+    two = fcgi_request(1, cgi, b"body")
+    mixed = (fcgi_record(1, 2, bytes([0, 1, 0]) + bytes(5)) +
+             fcgi_record(4, 2, fcgi_pairs(cgi[:2])))
+    streams = [two, values + two + two, mixed + two + fcgi_record(4, 2) +
+               fcgi_record(2, 2) + fcgi_record(5, 2, b"late"),
+               fcgi_request(3, cgi, role=3) + fcgi_record(8, 3, b"data"),
+               fcgi_record(1, 4, bytes([0, 1, 0]) + bytes(5)) + fcgi_record(2, 4),
+               fcgi_record(40, 1) + fcgi_record(40, 0) + fcgi_record(5, 9, b"stray"),
+               two[:8] + b"\x02" + two[9:]]
+    return [bytes([limits, 7]) + s for s in streams for limits in (0x61, 0x03)]
+
+
 def main():
     for target, seeds in [("query_walk_fuzzer", query_seeds()),
                           ("profile_fuzzer", profile_seeds()),
                           ("command_tail_fuzzer", tail_seeds()),
                           ("list_allows_fuzzer", list_seeds()),
-                          ("picture_part_fuzzer", part_seeds())]:
+                          ("picture_part_fuzzer", part_seeds()),
+                          ("fastcgi_fuzzer", fastcgi_seeds())]:
         print("%-22s %d seeds" % (target, write(target, seeds)))
 
 

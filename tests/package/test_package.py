@@ -1,0 +1,478 @@
+#!/usr/bin/env python3
+"""The Debian package end to end, as root: built by CPack from a release
+build and checked by lintian; installed with dpkg; its lighttpd and Apache
+snippets enabled the Debian way and served by the real servers on free
+ports of 127.0.0.1, and its nginx snippet through the bridge started as
+its systemd units say, every response compared with the installed
+whirlo32 run directly; the units checked by systemd-analyze; then
+removed, installed again and purged, leaving nothing behind.
+
+Usage: test_package.py --build BUILD_FOLDER
+
+The package is purged at the end whatever happened, and first too, when a
+previous run left it installed.
+"""
+
+import argparse
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(REPO, "tests", "bridge"))
+from bridge_env import body_of, free_port, http_get, stop, wait_for_port  # noqa: E402
+
+BUILD = None
+PACKAGE = "whirlo32"
+CGIDIR = "/usr/lib/whirlo32"
+MOZILLA = "Mozilla/5.0 (X11; Linux x86_64)"
+LYNX = "Lynx/2.8.9"
+LIGHTTPD_LINK = "/etc/lighttpd/conf-enabled/50-whirlo32.conf"
+APACHE_LINK = "/etc/apache2/conf-enabled/whirlo32.conf"
+SYSTEMD_LINK = "/etc/systemd/system/sockets.target.wants/whirlo32-fastcgi.socket"
+APACHE_MODULES = "/usr/lib/apache2/modules"
+CONFFILES = {"/etc/pelk.ini", "/etc/lighttpd/conf-available/50-whirlo32.conf",
+             "/etc/apache2/conf-available/whirlo32.conf",
+             "/etc/nginx/snippets/whirlo32.conf"}
+SHIPPED = CONFFILES | {
+    CGIDIR + "/whirlo32", CGIDIR + "/whirlo32.cgi", CGIDIR + "/nph-whirlo32.cgi",
+    "/usr/sbin/wincgi-bridge", "/usr/sbin/whirlo32-setup",
+    "/usr/lib/systemd/system/whirlo32-fastcgi.socket",
+    "/usr/lib/systemd/system/whirlo32-fastcgi.service",
+    "/usr/share/doc/whirlo32/whirlo32.hlp", "/usr/share/doc/whirlo32/whirlo32.rtf",
+    "/usr/share/doc/whirlo32/changelog.gz", "/usr/share/doc/whirlo32/copyright",
+    "/usr/share/lintian/overrides/whirlo32",
+    "/usr/share/man/man8/whirlo32.8.gz", "/usr/share/man/man8/wincgi-bridge.8.gz",
+    "/usr/share/man/man8/whirlo32-setup.8.gz"} | {
+    "/usr/share/whirlo32/whirlo%d.gif" % n for n in range(1, 14)}
+# Responses that do not depend on the clock, for both viewers.
+QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?pict=11", "whirlo?.gif?name===12"]
+
+
+def run(*command, **options):
+    """Runs a command that must succeed; its standard output as text."""
+    done = subprocess.run(command, capture_output=True, text=True, **options)
+    if done.returncode != 0:
+        raise AssertionError("%s failed (%d):\n%s%s" % (
+            " ".join(command), done.returncode, done.stdout, done.stderr))
+    return done.stdout
+
+
+def installed():
+    done = subprocess.run(["dpkg-query", "-W", "-f=${Status}", PACKAGE],
+                          capture_output=True, text=True)
+    return done.returncode == 0 and "not-installed" not in done.stdout
+
+
+def purge():
+    if installed():
+        run("dpkg", "--purge", PACKAGE)
+
+
+def exists(path):
+    return os.path.lexists(path)
+
+
+def package_paths():
+    """Every path of the .deb, folders included."""
+    return {line.split(None, 5)[5].split(" -> ")[0].lstrip(".").rstrip("/") or "/"
+            for line in run("dpkg-deb", "-c", DEB).splitlines()}
+
+
+def direct_output(query, agent, program=CGIDIR + "/whirlo32"):
+    """What the installed whirlo32 writes for a request, run by hand in its
+    folder as the bridge runs it (so it reads the same pelk.ini)."""
+    work = tempfile.mkdtemp(prefix="whirlo-package-")
+    data = os.path.join(work, "req.dat")
+    output = os.path.join(work, "req.out")
+    with open(data, "w") as handle:
+        handle.write("[CGI]\r\nQuery String=%s\r\n[Extra Headers]\r\nUser-Agent=%s\r\n"
+                     "[System]\r\nOutput File=%s\r\n" % (query, agent, output))
+    subprocess.run([program, data], cwd=os.path.dirname(program), env={},
+                   capture_output=True, timeout=30)
+    with open(output, "rb") as handle:
+        result = handle.read()
+    shutil.rmtree(work)
+    return result
+
+
+def cgi_target(name, query):
+    return "/cgi-win/%s%s" % (name, "?" + query if query else "")
+
+
+def unit_settings(path):
+    """The KEY=VALUE lines of a systemd unit, as a dict of lists."""
+    settings = {}
+    with open(path) as handle:
+        for line in handle:
+            if "=" in line and not line.startswith(("#", "[")):
+                key, value = line.rstrip("\n").split("=", 1)
+                settings.setdefault(key, []).append(value.replace("%t", "/run"))
+    return settings
+
+
+class ActivatedBridge:
+    """The bridge started as the installed socket and service units start
+    it (systemd cannot run here): their listening socket, with its owner and
+    mode, as standard input, their user, group and environment."""
+
+    def __init__(self):
+        unit = "/usr/lib/systemd/system/whirlo32-fastcgi."
+        sock = unit_settings(unit + "socket")
+        service = unit_settings(unit + "service")
+        self.path = sock["ListenStream"][0]
+        self.folder = os.path.dirname(self.path)
+        if exists(self.folder):
+            raise AssertionError("%s exists already" % self.folder)
+        env = dict(item.split("=", 1) for item in service["Environment"])
+        self.made = [self.folder, env["WINCGI_TEMP"]]
+        for folder, mode in ((self.folder, 0o755), (env["WINCGI_TEMP"], 0o700)):
+            os.mkdir(folder, mode)
+        shutil.chown(env["WINCGI_TEMP"], service["User"][0], service["Group"][0])
+        self.listener = socket.socket(socket.AF_UNIX)
+        self.listener.bind(self.path)
+        self.listener.listen(16)
+        shutil.chown(self.path, sock["SocketUser"][0], sock["SocketGroup"][0])
+        os.chmod(self.path, int(sock["SocketMode"][0], 8))
+        self.process = subprocess.Popen(
+            service["ExecStart"][0].split(), stdin=self.listener.fileno(),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env, cwd="/",
+            user=service["User"][0], group=service["Group"][0])
+        self.temp = env["WINCGI_TEMP"]
+
+    def stop(self):
+        """Ends the bridge as systemd stops it; its exit code."""
+        self.process.terminate()
+        code = self.process.wait(timeout=10)
+        self.listener.close()
+        for folder in reversed(self.made):
+            shutil.rmtree(folder, ignore_errors=True)
+        return code
+
+
+class PackageFile(unittest.TestCase):
+    """The .deb itself, before it is installed."""
+
+    def test_lintian_reports_no_error(self):
+        done = subprocess.run(["lintian", "--no-tag-display-limit", DEB],
+                              capture_output=True, text=True)
+        errors = [line for line in done.stdout.splitlines() if line.startswith("E:")]
+        self.assertEqual(errors, [], done.stdout)
+        self.assertIn(done.returncode, (0, 2), done.stdout + done.stderr)
+
+    def test_control_files(self):
+        fields = run("dpkg-deb", "-f", DEB, "Package", "Version", "Depends")
+        self.assertIn("Package: whirlo32", fields)
+        self.assertRegex(fields, r"Depends: .*libc6 \(>= ")
+        self.assertRegex(fields, r"Depends: .*libstdc\+\+6 ")
+        with tempfile.TemporaryDirectory() as control:
+            run("dpkg-deb", "-e", DEB, control)
+            with open(os.path.join(control, "conffiles")) as handle:
+                self.assertEqual(set(handle.read().split()), CONFFILES)
+            for script in ("postinst", "prerm", "postrm"):
+                self.assertTrue(os.access(os.path.join(control, script), os.X_OK))
+
+    def test_ships_exactly_the_installed_files(self):
+        folders = {line.split(None, 5)[5].lstrip(".").rstrip("/")
+                   for line in run("dpkg-deb", "-c", DEB).splitlines()
+                   if line.startswith("d")}
+        self.assertEqual(package_paths() - folders, SHIPPED)
+
+
+class InstallPrefix(unittest.TestCase):
+    """`cmake --install` into a folder of its own: everything lands under
+    the prefix, and the programs work from there."""
+
+    def test_installs_under_any_prefix(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            out = run("cmake", "--install", BUILD, "--prefix", prefix)
+            placed = [line.split(": ", 1)[1].split(" -> ")[0]
+                      for line in out.splitlines() if line.startswith("-- Installing: ")]
+            self.assertEqual([p for p in placed if not p.startswith(prefix + "/")], [])
+            cgi = os.path.join(prefix, "lib", "whirlo32")
+            with open(os.path.join(cgi, "pelk.ini")) as handle:
+                self.assertIn("Animation Path=%s/share/whirlo32/\n" % prefix, handle.read())
+            with open(os.path.join(prefix, "etc/lighttpd/conf-available/50-whirlo32.conf")) as h:
+                self.assertIn('"/cgi-win/" => "%s/"' % cgi, h.read())
+            # The bridge through its link runs the whirlo32 beside it.
+            env = {"GATEWAY_INTERFACE": "CGI/1.1", "REQUEST_METHOD": "GET",
+                   "SERVER_PROTOCOL": "HTTP/1.0", "QUERY_STRING": "whirlo?.gif?D",
+                   "HTTP_USER_AGENT": MOZILLA, "WINCGI_TEMP": prefix}
+            done = subprocess.run([os.path.join(cgi, "nph-whirlo32.cgi")], cwd=cgi,
+                                  env=env, capture_output=True, timeout=30)
+            expected = direct_output("whirlo?.gif?D", MOZILLA,
+                                     program=os.path.join(cgi, "whirlo32"))
+            self.assertEqual(done.stdout, expected, done.stderr)
+            self.assertIn(b"--sometext", expected)
+
+
+def lighttpd_config(root, port):
+    """A main configuration like Debian's, on 127.0.0.1, that takes the
+    enabled snippets from /etc/lighttpd/conf-enabled."""
+    return """server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect")
+server.document-root = "%(root)s"
+server.errorlog = "%(root)s/logs/lighttpd-error.log"
+server.username = "www-data"
+server.groupname = "www-data"
+server.bind = "127.0.0.1"
+server.port = %(port)d
+include "/etc/lighttpd/conf-enabled/*.conf"
+""" % {"root": root, "port": port}
+
+
+def apache_config(root, port):
+    modules = "".join("LoadModule %s_module %s/mod_%s.so\n" % (name, APACHE_MODULES, name)
+                      for name in ("mpm_prefork", "authz_core", "alias", "cgi", "env",
+                                   "mime"))
+    return modules + """User www-data
+Group www-data
+ServerRoot "%(root)s"
+ServerName 127.0.0.1
+Listen 127.0.0.1:%(port)d
+PidFile "%(root)s/apache.pid"
+ErrorLog "%(root)s/logs/apache-error.log"
+DefaultRuntimeDir "%(root)s"
+Mutex file:%(root)s default
+StartServers 2
+TypesConfig /etc/mime.types
+DocumentRoot "%(root)s"
+<Directory />
+  Require all denied
+</Directory>
+IncludeOptional /etc/apache2/conf-enabled/whirlo32.conf
+""" % {"root": root, "port": port}
+
+
+def nginx_config(root, port):
+    return """user www-data;
+daemon off;
+pid %(root)s/nginx.pid;
+error_log %(root)s/logs/nginx-error.log;
+events {}
+http {
+  access_log off;
+  server {
+    listen 127.0.0.1:%(port)d;
+    include /etc/nginx/snippets/whirlo32.conf;
+  }
+}
+""" % {"root": root, "port": port}
+
+
+class Installed(unittest.TestCase):
+    """The package installed; its lighttpd and Apache snippets and its
+    FastCGI socket enabled."""
+
+    @classmethod
+    def setUpClass(cls):
+        global PREEXISTING
+        PREEXISTING = {path for path in package_paths() if exists(path)}
+        run("dpkg", "-i", DEB)
+        run("lighty-enable-mod", "whirlo32")
+        run("a2enconf", "-q", "whirlo32")
+        # Links only: nothing is started (and systemd does not run in CI).
+        run("systemctl", "enable", "whirlo32-fastcgi.socket")
+        cls.root = tempfile.mkdtemp(prefix="whirlo-package-")
+        os.chmod(cls.root, 0o755)
+        os.mkdir(os.path.join(cls.root, "logs"))
+        shutil.chown(os.path.join(cls.root, "logs"), "www-data", "www-data")
+        cls.servers = []
+
+    @classmethod
+    def tearDownClass(cls):
+        for server in cls.servers:
+            stop(server)
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def start(self, name, *command):
+        """Starts a server on a free port with the configuration that
+        NAME_config makes; "{}" in COMMAND stands for its path."""
+        port = free_port()
+        config = os.path.join(self.root, name + ".conf")
+        with open(config, "w") as handle:
+            handle.write(globals()[name + "_config"](self.root, port))
+        # A session of its own: Apache signals its whole process group.
+        log = os.path.join(self.root, "logs", name + "-output.log")
+        with open(log, "w") as output:
+            server = subprocess.Popen([word.replace("{}", config) for word in command],
+                                      stdin=subprocess.DEVNULL, stdout=output,
+                                      stderr=subprocess.STDOUT, start_new_session=True)
+        self.servers.append(server)
+        wait_for_port(port, server)
+        return port
+
+    def get(self, port, target, agent=MOZILLA):
+        response = http_get(port, target, agent)
+        self.assertRegex(response[:20], rb"^HTTP/1\.[01] ")
+        return response
+
+    def test_lighttpd_serves_the_installed_program(self):
+        port = self.start("lighttpd", "/usr/sbin/lighttpd", "-D", "-f", "{}")
+        for query in QUERIES:
+            for name, agent in (("nph-whirlo32.cgi", MOZILLA), ("whirlo32.cgi", LYNX)):
+                with self.subTest(query=query, name=name):
+                    expected = direct_output(query, agent)
+                    response = self.get(port, cgi_target(name, query), agent)
+                    self.assertIn(b" 200 OK\r\n", response[:20])
+                    self.assertEqual(body_of(response), body_of(expected))
+        self.assertIn(b"--sometext", direct_output("", MOZILLA))
+        # Debian's own main configuration accepts the enabled snippet too.
+        run("/usr/sbin/lighttpd", "-tt", "-f", "/etc/lighttpd/lighttpd.conf")
+        for hidden in ("whirlo32", "pelk.ini", "whirlo32?/etc/pelk.ini"):
+            with self.subTest(hidden=hidden):
+                self.assertIn(b" 404 ", self.get(port, "/cgi-win/" + hidden)[:20])
+
+    def assert_streams(self, port):
+        """Unbuffered, the first frame arrives while later ones are still
+        being paced (the snippets' frame interval is 100 ms, 13 frames)."""
+        with socket.create_connection(("127.0.0.1", port), timeout=30) as conn:
+            conn.sendall(b"GET /cgi-win/nph-whirlo32.cgi HTTP/1.0\r\nUser-Agent: "
+                         + MOZILLA.encode() + b"\r\n\r\n")
+            received, first_part = b"", None
+            while True:
+                chunk = conn.recv(65536)
+                if not chunk:
+                    break
+                received += chunk
+                if first_part is None and received.count(b"--sometext") >= 2:
+                    first_part = time.monotonic()
+            ended = time.monotonic()
+        self.assertEqual(body_of(received), body_of(direct_output("", MOZILLA)))
+        self.assertGreater(ended - first_part, 0.5)
+
+    def test_lighttpd_streams_the_paced_parts(self):
+        self.assert_streams(self.start("lighttpd", "/usr/sbin/lighttpd", "-D", "-f", "{}"))
+
+    def test_apache_serves_the_installed_program(self):
+        port = self.start("apache", "/usr/sbin/apache2", "-f", "{}", "-DFOREGROUND")
+        for query in QUERIES[:2]:
+            with self.subTest(query=query):
+                self.assertEqual(self.get(port, cgi_target("nph-whirlo32.cgi", query)),
+                                 direct_output(query, MOZILLA))
+                response = self.get(port, cgi_target("whirlo32.cgi", query), LYNX)
+                self.assertEqual(body_of(response), body_of(direct_output(query, LYNX)))
+        # Apache would pass "/etc/pelk.ini" to whirlo32 as its data file,
+        # which whirlo32 deletes: it must not be reachable at all.
+        self.assertRegex(self.get(port, "/cgi-win/whirlo32?/etc/pelk.ini")[:20],
+                         rb" 40[34] ")
+        self.assertTrue(os.path.exists("/etc/pelk.ini"))
+
+    def test_nginx_serves_through_the_fastcgi_service(self):
+        # Relative includes are found beside the main configuration.
+        os.symlink("/etc/nginx/fastcgi_params", os.path.join(self.root, "fastcgi_params"))
+        bridge = ActivatedBridge()
+        try:
+            port = self.start("nginx", "/usr/sbin/nginx", "-c", "{}")
+            for query in QUERIES[:3]:
+                for name, agent in (("nph-whirlo32.cgi", MOZILLA), ("whirlo32.cgi", LYNX)):
+                    with self.subTest(query=query, name=name):
+                        response = self.get(port, cgi_target(name, query), agent)
+                        self.assertIn(b" 200 OK\r\n", response[:20])
+                        self.assertEqual(body_of(response),
+                                         body_of(direct_output(query, agent)))
+            self.assert_streams(port)
+            deadline = time.monotonic() + 5  # the last folder goes after its reply
+            while os.listdir(bridge.temp) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            self.assertEqual(os.listdir(bridge.temp), [])
+        finally:
+            self.assertEqual(bridge.stop(), 0)
+
+    def test_systemd_units_verify(self):
+        units = ["/usr/lib/systemd/system/whirlo32-fastcgi." + kind
+                 for kind in ("socket", "service")]
+        done = subprocess.run(["systemd-analyze", "verify", "--man=no"] + units,
+                              capture_output=True, text=True)
+        self.assertEqual((done.returncode, done.stdout + done.stderr), (0, ""))
+
+
+class Removal(unittest.TestCase):
+    """Removing keeps exactly the conffiles and disables the Apache snippet
+    until the package comes back; purging leaves nothing."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.files = run("dpkg-query", "-L", PACKAGE).split()
+
+    def left(self):
+        """What of the package is there that was not before it came."""
+        return {path for path in self.files
+                if exists(path) and path not in PREEXISTING}
+
+    def apache_enabled(self):
+        return subprocess.run(["a2query", "-q", "-c", "whirlo32"]).returncode == 0
+
+    def test_remove_reinstall_purge(self):
+        run("dpkg", "--remove", PACKAGE)
+        self.assertEqual({path for path in self.left() if not os.path.isdir(path)},
+                         CONFFILES)
+        self.assertTrue(exists(LIGHTTPD_LINK))
+        self.assertTrue(exists(SYSTEMD_LINK))
+        self.assertFalse(self.apache_enabled())
+        run("dpkg", "-i", DEB)
+        self.assertTrue(self.apache_enabled())
+        run("dpkg", "--remove", PACKAGE)
+        run("dpkg", "--purge", PACKAGE)
+        self.assertFalse(installed())
+        self.assertEqual(self.left(), set())
+        for path in (LIGHTTPD_LINK, APACHE_LINK, SYSTEMD_LINK,
+                     "/var/lib/apache2/conf/enabled_by_admin/whirlo32",
+                     "/var/lib/apache2/conf/disabled_by_maint/whirlo32"):
+            self.assertFalse(exists(path), path)
+        state = "/var/lib/systemd/deb-systemd-helper-enabled"
+        self.assertEqual([name for name in os.listdir(state) if "whirlo32" in name], [])
+        info = [name for name in os.listdir("/var/lib/dpkg/info")
+                if name.startswith(PACKAGE + ".")]
+        self.assertEqual(info, [])
+
+
+def build_package(folder):
+    run("cpack", "-G", "DEB", "--config", os.path.join(BUILD, "CPackConfig.cmake"),
+        "-B", folder)
+    debs = [name for name in os.listdir(folder) if name.endswith(".deb")]
+    if len(debs) != 1:
+        raise AssertionError("cpack made %s" % debs)
+    return os.path.join(folder, debs[0])
+
+
+def main():
+    global BUILD, DEB
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True, help="a release build folder")
+    BUILD = os.path.abspath(parser.parse_args().build)
+    if os.geteuid() != 0:
+        print("the package test installs a package: run it as root", file=sys.stderr)
+        return 2
+    for tool in ("cpack", "dpkg-deb", "dpkg-shlibdeps", "lintian", "lighttpd",
+                 "lighty-enable-mod", "apache2", "a2enconf", "nginx", "systemctl",
+                 "systemd-analyze"):
+        if not shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin"):
+            print("%s is missing (Debian package)" % tool, file=sys.stderr)
+            return 2
+    os.environ["PATH"] += ":/usr/sbin:/sbin"
+    out = tempfile.mkdtemp(prefix="whirlo-deb-")
+    try:
+        purge()
+        DEB = build_package(out)
+        loader = unittest.TestLoader()
+        suite = unittest.TestSuite(loader.loadTestsFromTestCase(case)
+                                   for case in (PackageFile, InstallPrefix, Installed,
+                                                Removal))
+        result = unittest.TextTestRunner(verbosity=2).run(suite)
+    finally:
+        purge()
+        shutil.rmtree(out, ignore_errors=True)
+    return 0 if result.wasSuccessful() and not result.skipped else 1
+
+
+DEB = None
+PREEXISTING = set()  # package paths that were there before dpkg -i
+
+if __name__ == "__main__":
+    sys.exit(main())
