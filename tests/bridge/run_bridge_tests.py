@@ -3,9 +3,10 @@
 
     python3 tests/bridge/run_bridge_tests.py --bridge B --program P SUITE
 
-SUITE is cgi, fastcgi, servers, browser or wine (test_bridge_cgi.py,
-test_fastcgi_mode.py, test_servers.py, test_browser.py, test_wine.py: the
-Windows build, run with --emulator). Prints "N passed, N failed"; exits non-zero on failure.
+SUITE is cgi, fastcgi, servers, fastcgi_servers, browser or wine
+(test_bridge_cgi.py, test_fastcgi_mode.py, test_servers.py,
+test_fastcgi_servers.py, test_browser.py, test_wine.py: the Windows build,
+run with --emulator). Prints "N passed, N failed"; exits non-zero on failure.
 """
 
 import argparse
@@ -15,7 +16,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SUITES = {"cgi": "test_bridge_cgi", "fastcgi": "test_fastcgi_mode",
-          "servers": "test_servers",
+          "servers": "test_servers", "fastcgi_servers": "test_fastcgi_servers",
           "browser": "test_browser", "wine": "test_wine"}
 
 

@@ -1,0 +1,306 @@
+"""The bridge's FastCGI mode behind real servers on 127.0.0.1, each with a
+generated configuration: nginx (`fastcgi_pass` to a unix socket), lighttpd
+(`mod_fastcgi` starting the bridge itself with the listening socket as its
+standard input) and Apache httpd (`mod_proxy_fcgi` to a TCP port). Bodies
+must be byte for byte what whirlo32 writes, parts must arrive paced, and a
+client that goes away must end its program and leave no folder behind."""
+
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import time
+import unittest
+
+from bridge_env import (FAKES, MOZILLA, QUERIES, Tree, body_of, bridge,
+                        free_port, http_get, stop, wait_for_port)
+from test_servers import APACHE_MODULES, find_server
+
+INTERVAL_MS = 60
+BROWSER_INTERVAL_MS = 250
+# Solid colours, one a frame, for the browser check through nginx.
+COLOURS = [(255, 0, 0), (0, 160, 0), (0, 0, 255), (255, 200, 0),
+           (200, 0, 200), (0, 200, 200)]
+
+
+def settings(tree, interval=INTERVAL_MS):
+    return {"WINCGI_FRAME_INTERVAL": str(interval), "WINCGI_TEMP": tree.temp,
+            "WINCGI_TIMEOUT": "20"}
+
+
+def solid_gif(colour):
+    """A 1 x 1 GIF of one colour (a two-entry palette, pixel index 0)."""
+    return (b"GIF89a" + struct.pack("<HHBBB", 1, 1, 0x80, 0, 0)
+            + bytes(colour) + b"\0\0\0" + b"," + struct.pack("<HHHHB", 0, 0, 1, 1, 0)
+            + b"\x02\x02\x44\x01\x00;")
+
+
+def start_bridge(tree, address):
+    """The bridge serving FastCGI on its own (nginx, Apache)."""
+    log = open(os.path.join(tree.root, "bridge.log"), "ab")
+    process = subprocess.Popen([bridge(), "--fastcgi", address],
+                               env={"PATH": "/usr/bin:/bin"}, cwd=tree.root,
+                               stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    log.close()
+    return process
+
+
+def wait_until(condition, timeout=5):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def connects(socket_path):
+    with socket.socket(socket.AF_UNIX) as probe:
+        return probe.connect_ex(socket_path) == 0
+
+
+def process_gone(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return True
+    try:
+        with open("/proc/%d/stat" % pid) as handle:  # a zombie has ended too
+            return handle.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except FileNotFoundError:
+        return True
+
+
+def nginx_config(tree, port, socket_path):
+    def location(prefix, interval):
+        params = "".join("        fastcgi_param %s %s;\n" % item
+                         for item in settings(tree, interval).items())
+        return """    location ~ ^/%s/([^/]+\\.cgi)$ {
+        gzip off;
+        fastcgi_buffering off;
+        include /etc/nginx/fastcgi_params;
+        fastcgi_param SCRIPT_FILENAME %s/$1;
+%s        fastcgi_pass unix:%s;
+    }
+""" % (prefix, tree.cgi, params, socket_path)
+
+    temp = "".join("%s_temp_path %s/nginx/%s;\n" % (kind, tree.root, kind)
+                   for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+    user = "user root;\n" if os.geteuid() == 0 else ""
+    return user + """daemon off;
+worker_processes 1;
+pid %(root)s/nginx/nginx.pid;
+error_log %(root)s/nginx/error.log;
+events { worker_connections 64; }
+http {
+access_log off;
+%(temp)sserver {
+    listen 127.0.0.1:%(port)d;
+    root %(root)s/page;
+%(cgi)s%(paced)s}
+}
+""" % {"root": tree.root, "port": port, "temp": temp,
+       "cgi": location("cgi-bin", INTERVAL_MS),
+       "paced": location("paced-bin", BROWSER_INTERVAL_MS)}
+
+
+def lighttpd_config(tree, port):
+    env = ", ".join('"%s" => "%s"' % item for item in settings(tree).items())
+    return """server.modules = ("mod_alias", "mod_fastcgi", "mod_setenv")
+server.bind = "127.0.0.1"
+server.port = %(port)d
+server.document-root = "%(root)s"
+server.errorlog = "%(root)s/lighttpd-error.log"
+server.stream-response-body = 2
+alias.url = ("/cgi-bin/" => "%(cgi)s/")
+$HTTP["url"] =~ "^/cgi-bin/" {
+  fastcgi.server = (".cgi" => (("socket" => "%(root)s/bridge.socket",
+                                "bin-path" => "%(bridge)s",
+                                "bin-environment" => ("PATH" => "/usr/bin:/bin"),
+                                "check-local" => "disable",
+                                "max-procs" => 1)))
+  setenv.add-environment = (%(env)s)
+}
+""" % {"port": port, "root": tree.root, "cgi": tree.cgi, "bridge": bridge(),
+       "env": env}
+
+
+def apache_config(tree, port, backend_port):
+    modules = "".join("LoadModule %s_module %s/mod_%s.so\n" % (name, APACHE_MODULES, name)
+                      for name in ("mpm_event", "authz_core", "env", "proxy",
+                                   "proxy_fcgi"))
+    user = "User nobody\nGroup nogroup\n" if os.geteuid() == 0 else ""
+    env = "".join("  SetEnv %s %s\n" % item for item in settings(tree).items())
+    return modules + user + """ServerRoot "%(root)s/apache"
+ServerName 127.0.0.1
+Listen 127.0.0.1:%(port)d
+PidFile "%(root)s/apache/httpd.pid"
+ErrorLog "%(root)s/apache/error.log"
+DefaultRuntimeDir "%(root)s/apache"
+Mutex file:%(root)s/apache default
+DocumentRoot "%(root)s/page"
+<Directory />
+  Require all denied
+</Directory>
+<LocationMatch "^/cgi-bin/[^/]+\\.cgi$">
+  Require all granted
+%(env)s  ProxyFCGIBackendType GENERIC
+</LocationMatch>
+ProxyPassMatch "^/cgi-bin/([^/]+\\.cgi)$" "fcgi://127.0.0.1:%(backend)d%(cgi)s/$1" flushpackets=on
+""" % {"root": tree.root, "port": port, "backend": backend_port, "cgi": tree.cgi,
+       "env": env}
+
+
+class FastCGICase:
+    """One server and its bridge for the class; subclasses say which."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tree = Tree()
+        cls.tree.folder("page")
+        cls.port = free_port()
+        cls.bridge = None
+        cls.log = open(os.path.join(cls.tree.root, "server-output.log"), "w+")
+        try:
+            command = cls.start(cls.tree, cls.port)
+            # A session of its own: Apache signals its whole process group.
+            cls.server = subprocess.Popen(command, stdin=subprocess.DEVNULL,
+                                          stdout=cls.log, stderr=subprocess.STDOUT,
+                                          start_new_session=True)
+            wait_for_port(cls.port, cls.server)
+        except Exception:
+            cls.tearDownClass()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        if getattr(cls, "server", None):
+            stop(cls.server)
+        cls.log.close()
+        code = None
+        if cls.bridge:
+            cls.bridge.send_signal(signal.SIGTERM)
+            code = cls.bridge.wait(timeout=5)
+        cls.tree.remove()
+        if cls.bridge and code != 0:
+            raise AssertionError("the bridge ended with %s on SIGTERM" % code)
+
+    def get(self, target, agent=MOZILLA):
+        response = http_get(self.port, target, agent)
+        self.assertRegex(response[:20], rb"^HTTP/1\.[01] 200 OK\r\n", response[:300])
+        return response
+
+    def test_bodies_are_what_whirlo32_writes(self):
+        for query in QUERIES:
+            for agent in (MOZILLA, "Lynx/2.8.9"):
+                with self.subTest(query=query, agent=agent):
+                    expected = body_of(self.tree.direct_output(query, agent))
+                    response = self.get("/cgi-bin/whirlo32.cgi?" + query, agent)
+                    self.assertEqual(body_of(response), expected)
+
+    def test_parts_arrive_paced(self):
+        arrivals = []
+        with socket.create_connection(("127.0.0.1", self.port), timeout=20) as conn:
+            conn.sendall(b"GET /cgi-bin/whirlo32.cgi HTTP/1.0\r\nUser-Agent: %s\r\n\r\n"
+                         % MOZILLA.encode())
+            received = b""
+            while chunk := conn.recv(65536):
+                received += chunk
+                # The first boundary opens the first part; each later one ends one.
+                while received.count(b"\n--sometext\n") - 1 > len(arrivals):
+                    arrivals.append(time.monotonic())
+        self.assertEqual(len(arrivals), 13, received[-200:])
+        gaps = sorted(b - a for a, b in zip(arrivals, arrivals[1:]))
+        interval = INTERVAL_MS / 1000
+        self.assertGreaterEqual(gaps[len(gaps) // 2], 0.8 * interval, gaps)
+        self.assertLess(gaps[len(gaps) // 2], 2.5 * interval, gaps)
+        self.assertGreaterEqual(arrivals[-1] - arrivals[0], 0.8 * 12 * interval)
+
+    def test_client_that_goes_away_ends_its_program(self):
+        shutil.copy(os.path.join(FAKES, "endless.py"), os.path.join(self.tree.cgi, "endless"))
+        os.chmod(os.path.join(self.tree.cgi, "endless"), 0o755)
+        self.tree.install(bridge(), "endless.cgi")
+        pid_file = os.path.join(self.tree.cgi, "endless.pid")
+        with socket.create_connection(("127.0.0.1", self.port), timeout=20) as conn:
+            conn.sendall(b"GET /cgi-bin/endless.cgi HTTP/1.0\r\n\r\n")
+            received = b""
+            while received.count(b"--cut\n") < 3:
+                chunk = conn.recv(65536)
+                self.assertTrue(chunk, received)
+                received += chunk
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        with open(pid_file) as handle:
+            pid = int(handle.read())
+        self.assertTrue(wait_until(lambda: process_gone(pid)), "program still runs")
+        self.assertTrue(wait_until(lambda: self.tree.leftovers() == []),
+                        self.tree.leftovers())
+        # The bridge serves on.
+        self.assertIn(b"GIF89a", self.get("/cgi-bin/whirlo32.cgi?whirlo?.gif?pict=2"))
+
+
+class Nginx(FastCGICase, unittest.TestCase):
+    @classmethod
+    def start(cls, tree, port):
+        for kind in ("", "/client_body", "/proxy", "/fastcgi", "/uwsgi", "/scgi"):
+            os.makedirs(tree.root + "/nginx" + kind, exist_ok=True)
+        socket_path = os.path.join(tree.root, "bridge.socket")
+        with socket.socket(socket.AF_UNIX) as stale:  # left by an earlier run
+            stale.bind(socket_path)
+        cls.bridge = start_bridge(tree, "unix:" + socket_path)
+        if not wait_until(lambda: connects(socket_path), 10):
+            raise RuntimeError("the bridge did not listen on " + socket_path)
+        config = tree.write("nginx.conf", nginx_config(tree, port, socket_path))
+        return [find_server(["nginx"]), "-c", config, "-e",
+                os.path.join(tree.root, "nginx", "error.log")]
+
+    def test_browser_shows_the_paced_frames_through_to_the_last(self):
+        from browser import Browser
+        for number, colour in enumerate(COLOURS, 1):
+            with open(os.path.join(self.tree.anim, "colour%d.gif" % number), "wb") as out:
+                out.write(solid_gif(colour))
+        self.tree.write("page/index.html", '<body style="margin:0">'
+                        '<img src="/paced-bin/whirlo32.cgi?colour?.gif" width="40" '
+                        'height="40"></body>')
+        browser = Browser()
+        self.addCleanup(browser.close)
+        browser.navigate("http://127.0.0.1:%d/" % self.port)
+        seen, started = [], time.monotonic()
+        while time.monotonic() - started < len(COLOURS) * BROWSER_INTERVAL_MS / 1000 + 5:
+            pixel = browser.screenshot(20, 20, 1, 1)[2][0][:3]
+            frame = next((n for n, c in enumerate(COLOURS, 1)
+                          if all(abs(a - b) <= 24 for a, b in zip(pixel, c))), None)
+            if frame and (not seen or seen[-1][0] != frame):
+                seen.append((frame, time.monotonic()))
+            if frame == len(COLOURS):
+                break
+        frames = [frame for frame, _ in seen]
+        self.assertEqual(frames, sorted(frames), frames)
+        self.assertEqual(frames[-1:], [len(COLOURS)], frames)
+        self.assertGreaterEqual(len(frames), 3, frames)
+        # Paced, not all at once: the frames span most of the animation.
+        span = seen[-1][1] - seen[0][1]
+        self.assertGreater(span, 0.5 * (len(COLOURS) - 1) * BROWSER_INTERVAL_MS / 1000)
+
+
+class Lighttpd(FastCGICase, unittest.TestCase):
+    @classmethod
+    def start(cls, tree, port):
+        config = tree.write("lighttpd.conf", lighttpd_config(tree, port))
+        return [find_server(["lighttpd"]), "-D", "-f", config]
+
+
+class Apache(FastCGICase, unittest.TestCase):
+    @classmethod
+    def start(cls, tree, port):
+        os.makedirs(os.path.join(tree.root, "apache"))
+        backend = free_port()
+        cls.bridge = start_bridge(tree, "127.0.0.1:%d" % backend)
+        wait_for_port(backend, cls.bridge)
+        config = tree.write("apache.conf", apache_config(tree, port, backend))
+        return [find_server(["apache2", "httpd"]), "-f", config, "-DFOREGROUND"]
+
+
+if __name__ == "__main__":
+    unittest.main()
