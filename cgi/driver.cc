@@ -69,7 +69,13 @@ int run_request(const std::string& tail, CgiProcess& process) {
                                 process.errors)) {
     return result;
   }
+  // A write that failed (a full disk) leaves the stream failed; so does a
+  // close whose last bytes could not be written.
   process.output_stream.close();
+  if (process.output_stream.fail()) {
+    write_error(process.errors, kNoOutputFile, kOutputNotWritten);
+    return kNoOutputFile;
+  }
   return 0;
 }
 

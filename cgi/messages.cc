@@ -17,8 +17,12 @@ const char* reason(int number) {
 }  // namespace
 
 void write_error(std::ostream& errors, int number) {
+  write_error(errors, number, reason(number));
+}
+
+void write_error(std::ostream& errors, int number, const char* why) {
   errors << '\n' << kProductTitle << ", error : WHL" << number;
-  if (const char* why = reason(number)) errors << " (" << why << ')';
+  if (why) errors << " (" << why << ')';
   errors << ".\nSee WHIRLO32.HLP for help";
 }
 

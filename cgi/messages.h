@@ -18,9 +18,16 @@ enum ErrorNumber : int {
 
 inline constexpr char kProductTitle[] = "Whirlo-32 V1.2";
 
+/// The reason of 1004 when the output file was opened but writing the
+/// response into it, or closing it, failed (a full disk, say).
+inline constexpr char kOutputNotWritten[] = "Can't write output file";
+
 /// Writes the message of `number` to the error channel: a line feed, the
 /// product and number, the reason where there is one, and the help line.
 void write_error(std::ostream& errors, int number);
+
+/// The same message with a reason of the caller's instead of the number's.
+void write_error(std::ostream& errors, int number, const char* why);
 
 }  // namespace cgi
 

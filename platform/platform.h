@@ -20,7 +20,8 @@ std::string read_profile_string(const std::string& section,
                                 const std::string& def, std::size_t capacity,
                                 const std::string& path);
 
-/// True when something (a file or a directory) exists at `path`.
+/// True when something (a file, a directory or any other entry) exists at
+/// `path`.
 bool file_exists(const std::string& path);
 
 /// The current directory, if it fits in `capacity` bytes with its
@@ -31,7 +32,9 @@ bool current_directory(std::size_t capacity, std::string& directory);
 bool delete_file(const std::string& path);
 
 /// The name under which an existing regular file at `path` is opened for
-/// reading. False when no such file exists or `path` names a directory.
+/// reading. False when no such file exists or `path` names anything else
+/// (a directory, a device, a pipe; on Windows also any link), so that
+/// opening the name never blocks.
 bool readable_file_path(const std::string& path, std::string& actual);
 
 /// The name under which a file is opened for writing: an existing file of
@@ -45,9 +48,18 @@ bool write_profile_string(const std::string& section, const std::string& key,
                           const std::string& value, const std::string& path);
 
 /// Copies a file. With `fail_if_exists` an existing destination is left
-/// alone and the copy fails. False when the file was not copied.
+/// alone and the copy fails. The copy is written beside the destination,
+/// flushed to disk and then renamed over it, so the destination is always
+/// its old file or the new one, whole; a link there is replaced, never
+/// followed. False when the file was not copied; nothing is then left.
 bool copy_file(const std::string& source, const std::string& destination,
                bool fail_if_exists);
+
+/// Proves that a file can be created at `path`: removes what stands under
+/// that name (in any letter case) unless it is a directory, a link itself
+/// and never its target; creates the file without following links where
+/// nothing stands; deletes just that file. False when it was not created.
+bool probe_file(const std::string& path);
 
 /// Creates one directory; its parent must exist.
 bool create_directory(const std::string& path);

@@ -1,7 +1,5 @@
 #include "validation.h"
 
-#include <fstream>
-
 #include "messages.h"
 #include "platform/platform.h"
 
@@ -17,17 +15,11 @@ void add_separator(std::string& directory) {
   }
 }
 
-// A directory is valid when a file can be created in it. The probe, and a
-// file of its name that stood there before, are gone afterwards.
+// A directory is valid when a file can be created in it. The probe, and
+// whatever stood under its name before, are gone afterwards; a link there
+// is removed itself, never followed.
 bool probe_directory(const std::string& directory) {
-  if (directory.empty()) return false;
-  std::string path = directory + kProbeName;
-  {
-    std::ofstream probe(platform::writable_file_path(path));
-    if (!probe) return false;
-  }
-  platform::delete_file(path);
-  return true;
+  return !directory.empty() && platform::probe_file(directory + kProbeName);
 }
 
 bool ask(SetupUi& ui, const char* question) {

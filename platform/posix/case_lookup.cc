@@ -35,7 +35,8 @@ const std::vector<std::string>& directory_listing(const std::string& dir) {
 EntryKind kind_of(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return EntryKind::missing;
-  return S_ISDIR(st.st_mode) ? EntryKind::directory : EntryKind::file;
+  if (S_ISDIR(st.st_mode)) return EntryKind::directory;
+  return S_ISREG(st.st_mode) ? EntryKind::file : EntryKind::other;
 }
 
 // The smallest name in `dir` that matches `component`, or false.

@@ -7,7 +7,10 @@
 
 namespace platform {
 
-enum class EntryKind { missing, file, directory };
+// `other` is what exists but is neither a regular file nor a directory
+// (a FIFO, a device, a socket, or a link to one): it exists, but is never
+// opened as a file.
+enum class EntryKind { missing, file, directory, other };
 
 /// Looks `path` up: the exact name first, then each component matched
 /// case-insensitively within its directory (the byte-wise smallest of

@@ -1,30 +1,36 @@
 // posix_files.cc: the installer's file operations on POSIX: copying with a
-// fail-if-exists flag and creating one directory.
+// fail-if-exists flag, creating one directory and the writability probe.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
+#include "ascii_case.h"
 #include "case_lookup.h"
+#include "file_replacement.h"
 #include "platform.h"
 
 namespace platform {
 namespace {
 
 bool copy_bytes(int from, int to) {
-  char buffer[65536];
+  std::vector<char> buffer(65536);
   for (;;) {
-    ssize_t n = read(from, buffer, sizeof buffer);
+    ssize_t n = read(from, buffer.data(), buffer.size());
     if (n == 0) return true;
     if (n < 0) return false;
     for (ssize_t done = 0; done < n;) {
-      ssize_t m = write(to, buffer + done, static_cast<std::size_t>(n - done));
+      ssize_t m = write(to, buffer.data() + done,
+                        static_cast<std::size_t>(n - done));
       if (m < 0) return false;
       done += m;
     }
   }
 }
 
-// Where the copy goes: an existing file of that name in any letter case,
+// Where the copy goes: an existing entry of that name in any letter case,
 // else the exact name. False when the copy must not happen: the name is
 // taken and may not be replaced, is a directory, or is the source itself.
 bool copy_target(const std::string& destination, const struct stat& source,
@@ -36,6 +42,7 @@ bool copy_target(const std::string& destination, const struct stat& source,
     case EntryKind::directory:
       return false;
     case EntryKind::file:
+    case EntryKind::other:
       break;
   }
   struct stat st;
@@ -43,16 +50,54 @@ bool copy_target(const std::string& destination, const struct stat& source,
   return st.st_dev != source.st_dev || st.st_ino != source.st_ino;
 }
 
+// The copy, with the source's permission bits, is renamed over the target:
+// a link there is replaced, not followed, and an old file stays whole
+// until the new one is.
 bool copy_open_file(int from, const struct stat& source,
                     const std::string& target, bool fail_if_exists) {
-  int flags = O_WRONLY | O_CREAT | O_TRUNC | (fail_if_exists ? O_EXCL : 0);
-  mode_t mode = source.st_mode & 07777;
-  int to = open(target.c_str(), flags, mode);
-  if (to < 0) return false;
-  // The copy keeps the source's permission bits, also over an old file.
-  bool copied = copy_bytes(from, to) && fchmod(to, mode) == 0;
-  copied = close(to) == 0 && copied;
-  return copied;
+  FileReplacement copy(target, source.st_mode & 07777);
+  return copy.fd() >= 0 && copy_bytes(from, copy.fd()) &&
+         copy.commit(!fail_if_exists);
+}
+
+// Removes each entry of the folder whose name matches `leaf` in any letter
+// case, a link itself and never its target. False when one of them is a
+// directory, which stays: the name is then taken, as on Windows.
+bool remove_leftovers(const std::string& folder, const std::string& leaf) {
+  std::vector<std::string> found;
+  if (DIR* d = opendir(folder.empty() ? "." : folder.c_str())) {
+    while (dirent* entry = readdir(d)) {
+      if (same_name(entry->d_name, leaf)) {
+        found.push_back(folder + entry->d_name);
+      }
+    }
+    closedir(d);
+  }
+  bool free = true;
+  struct stat st;
+  for (const std::string& path : found) {
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      free = false;
+    } else {
+      unlink(path.c_str());
+    }
+  }
+  return free;
+}
+
+// Creates the file only where nothing, not even a dangling link, stands,
+// and removes it only while the name is still its own.
+bool create_and_remove(const std::string& path) {
+  int fd = open(path.c_str(),
+                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  struct stat created, named;
+  bool ours = fstat(fd, &created) == 0 && lstat(path.c_str(), &named) == 0 &&
+              created.st_dev == named.st_dev && created.st_ino == named.st_ino;
+  close(fd);
+  if (ours) unlink(path.c_str());
+  return true;
 }
 
 }  // namespace
@@ -61,10 +106,10 @@ bool copy_file(const std::string& source, const std::string& destination,
                bool fail_if_exists) {
   std::string actual, target;
   if (find_existing(source, actual) != EntryKind::file) return false;
-  int from = open(actual.c_str(), O_RDONLY);
+  int from = open(actual.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (from < 0) return false;
   struct stat st;
-  bool copied = fstat(from, &st) == 0 &&
+  bool copied = fstat(from, &st) == 0 && S_ISREG(st.st_mode) &&
                 copy_target(destination, st, fail_if_exists, target) &&
                 copy_open_file(from, st, target, fail_if_exists);
   close(from);
@@ -74,6 +119,23 @@ bool copy_file(const std::string& source, const std::string& destination,
 
 bool create_directory(const std::string& path) {
   bool created = mkdir(path.c_str(), 0777) == 0;
+  note_file_system_change();
+  return created;
+}
+
+bool probe_file(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  std::string folder =
+      slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string leaf = path.substr(folder.size());
+  if (leaf.empty()) return false;
+  if (!folder.empty() &&
+      find_existing(folder, folder) != EntryKind::directory) {
+    return false;
+  }
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  bool created =
+      remove_leftovers(folder, leaf) && create_and_remove(folder + leaf);
   note_file_system_change();
   return created;
 }

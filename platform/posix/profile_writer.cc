@@ -14,6 +14,7 @@
 
 #include "ascii_case.h"
 #include "case_lookup.h"
+#include "file_replacement.h"
 #include "platform.h"
 #include "profile_parser.h"
 #include "windows_directory.h"
@@ -128,21 +129,12 @@ bool write_all(int fd, const std::string& bytes) {
 }
 
 // Writes a temporary file beside `path` and renames it over `path`, so a
-// reader sees either the old file or the new one.
+// reader sees either the old file or the new one, also after power loss.
 bool replace_file(const std::string& path, const std::string& bytes,
                   mode_t mode) {
-  std::vector<char> temp(path.begin(), path.end());
-  const char suffix[] = ".~XXXXXX";
-  temp.insert(temp.end(), suffix, suffix + sizeof suffix);
-  int fd = mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool written = fchmod(fd, mode) == 0 && write_all(fd, bytes);
-  written = close(fd) == 0 && written;
-  if (!written || std::rename(temp.data(), path.c_str()) != 0) {
-    unlink(temp.data());
-    return false;
-  }
-  return true;
+  FileReplacement replacement(path, mode);
+  return replacement.fd() >= 0 && write_all(replacement.fd(), bytes) &&
+         replacement.commit(true);
 }
 
 bool read_file(const std::string& path, std::string& text) {
@@ -192,6 +184,7 @@ bool write_profile_string(const std::string& section, const std::string& key,
   mode_t mode = default_file_mode();
   switch (find_existing(target, target)) {
     case EntryKind::directory:
+    case EntryKind::other:
       return false;
     case EntryKind::file: {
       struct stat st;

@@ -41,9 +41,11 @@ bool delete_file(const std::string& path) {
 }
 
 bool readable_file_path(const std::string& path, std::string& actual) {
+  // Only a plain file: a device or a link may block or lead anywhere.
+  const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE |
+                        FILE_ATTRIBUTE_REPARSE_POINT;
   DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & refused)) {
     return false;
   }
   actual = path;

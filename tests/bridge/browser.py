@@ -1,171 +1,162 @@
-"""Headless Chromium driven over its DevTools pipe, and a PNG reader.
+"""Real browser windows on a virtual screen, and what they show over time.
 
-Only the standard library: the browser reads commands on file descriptor 3
-and answers on 4, one JSON message per NUL byte.
+Xvfb keeps its screen in a file (-fbdir, XWD format), so the pixels can be
+read straight from memory every few milliseconds while a stream plays. Each
+browser is a real window in a fresh profile, opened on one address; no
+window manager runs, so a window sits at the top left of the screen.
 """
 
-import base64
-import json
+import mmap
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
 import time
-import zlib
 
-CHROMIUM_NAMES = ("chromium", "chromium-browser", "google-chrome")
+SCREEN = (640, 480)
+
+# A fresh profile opens no first-run, update or telemetry page.
+FIREFOX_PREFS = {
+    "browser.shell.checkDefaultBrowser": False,
+    "browser.startup.homepage_override.mstone": "ignore",
+    "browser.aboutwelcome.enabled": False,
+    "startup.homepage_welcome_url": "",
+    "datareporting.policy.dataSubmissionEnabled": False,
+    "datareporting.policy.firstRunURL": "",
+    "datareporting.healthreport.uploadEnabled": False,
+    "toolkit.telemetry.reportingpolicy.firstRun": False,
+    "app.update.enabled": False,
+    "app.normandy.enabled": False,
+    "extensions.update.enabled": False,
+    "browser.safebrowsing.malware.enabled": False,
+    "browser.safebrowsing.phishing.enabled": False,
+    "network.captive-portal-service.enabled": False,
+    "network.connectivity-service.enabled": False,
+    "browser.sessionstore.resume_from_crash": False,
+}
 
 
-def find_chromium():
-    for name in CHROMIUM_NAMES:
-        path = shutil.which(name)
-        if path:
-            return path
-    raise RuntimeError("Chromium is not installed (Debian package: chromium)")
+def find_program(name, package):
+    path = shutil.which(name)
+    if not path:
+        raise RuntimeError("%s is not installed (Debian package: %s)" % (name, package))
+    return path
 
 
-class Browser:
-    def __init__(self, user_agent=None, size=(800, 600), timeout=30):
-        self.timeout = timeout
-        self.profile = tempfile.mkdtemp(prefix="whirlo-chromium-")
-        to_child, self._write = os.pipe()
-        self._read, from_child = os.pipe()
-        args = [find_chromium(), "--headless", "--no-sandbox", "--disable-gpu",
-                "--no-first-run", "--disable-extensions", "--mute-audio",
-                "--remote-debugging-pipe", "--user-data-dir=" + self.profile,
-                "--window-size=%d,%d" % size, "--force-device-scale-factor=1"]
-        if user_agent:
-            args.append("--user-agent=" + user_agent)
+def stop_group(process):
+    """Ends a process started in a session of its own, with its children."""
+    if process.poll() is None:
+        os.killpg(process.pid, signal.SIGTERM)
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+    try:
+        os.killpg(process.pid, signal.SIGKILL)  # helpers left behind
+    except ProcessLookupError:
+        pass
 
-        def wire_pipe():  # via fresh numbers, since a pipe may already be 3 or 4
-            read_end, write_end = os.dup(to_child), os.dup(from_child)
-            os.dup2(read_end, 3)
-            os.dup2(write_end, 4)
 
-        self.process = subprocess.Popen(args, preexec_fn=wire_pipe, close_fds=False,
-                                        stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
-        os.close(to_child)
-        os.close(from_child)
-        self._buffer = b""
-        self._next_id = 0
-        target = self.call("Target.createTarget", url="about:blank")["targetId"]
-        self.session = self.call("Target.attachToTarget", targetId=target,
-                                 flatten=True)["sessionId"]
-        self.call("Page.enable", session=True)
+class Display:
+    """An Xvfb screen whose pixels are read from its framebuffer file."""
 
-    def call(self, method, session=False, **params):
-        self._next_id += 1
-        message = {"id": self._next_id, "method": method, "params": params}
-        if session:
-            message["sessionId"] = self.session
-        os.write(self._write, json.dumps(message).encode() + b"\0")
-        deadline = time.monotonic() + self.timeout
-        while True:
-            reply = self._receive(deadline)
-            if reply.get("id") == self._next_id:
-                if "error" in reply:
-                    raise RuntimeError("%s failed: %s" % (method, reply["error"]))
-                return reply.get("result", {})
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="whirlo-xvfb-")
+        ready_read, ready_write = os.pipe()
+        self.server = subprocess.Popen(
+            [find_program("Xvfb", "xvfb"), "-displayfd", str(ready_write),
+             "-screen", "0", "%dx%dx24" % SCREEN, "-fbdir", self.folder,
+             "-nolisten", "tcp"],
+            pass_fds=[ready_write], stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        os.close(ready_write)
+        with os.fdopen(ready_read) as ready:
+            number = ready.readline().strip()
+        if not number:
+            self.close()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
+        with open(os.path.join(self.folder, "Xvfb_screen0"), "rb") as screen:
+            self.memory = mmap.mmap(screen.fileno(), 0, access=mmap.ACCESS_READ)
+        self.parse_header()
 
-    def _receive(self, deadline):
-        while b"\0" not in self._buffer:
-            if time.monotonic() > deadline or self.process.poll() is not None:
-                raise RuntimeError("Chromium did not answer")
-            chunk = os.read(self._read, 1 << 20)
-            if not chunk:
-                raise RuntimeError("Chromium closed its pipe")
-            self._buffer += chunk
-        message, _, self._buffer = self._buffer.partition(b"\0")
-        return json.loads(message)
+    def parse_header(self):
+        fields = struct.unpack(">25I", self.memory[:100])
+        header_size, depth, bits_per_pixel = fields[0], fields[3], fields[11]
+        self.byte_order, self.stride, colours = fields[7], fields[12], fields[19]
+        if depth != 24 or bits_per_pixel != 32:
+            raise RuntimeError("unexpected Xvfb screen layout %r" % (fields,))
+        self.pixels = header_size + 12 * colours
 
-    def navigate(self, url):
-        self.call("Page.navigate", session=True, url=url)
-
-    def evaluate(self, expression):
-        result = self.call("Runtime.evaluate", session=True,
-                           expression=expression, returnByValue=True)
-        return result.get("result", {}).get("value")
-
-    def wait_for(self, expression, timeout=10):
-        """Polls a JavaScript expression until it is true."""
-        deadline = time.monotonic() + timeout
-        while not self.evaluate(expression):
-            if time.monotonic() > deadline:
-                raise RuntimeError("page never satisfied: " + expression)
-            time.sleep(0.02)
-
-    def screenshot(self, x, y, width, height):
-        """The pixels of a page area as (width, height, RGBA rows)."""
-        clip = {"x": x, "y": y, "width": width, "height": height, "scale": 1}
-        deadline = time.monotonic() + 5
-        while True:
-            try:
-                result = self.call("Page.captureScreenshot", session=True,
-                                   format="png", clip=clip)
-                return decode_png(base64.b64decode(result["data"]))
-            except RuntimeError as error:  # a navigation is being committed
-                if "active page" not in str(error) or time.monotonic() > deadline:
-                    raise
-                time.sleep(0.02)
+    def pixel(self, x, y):
+        """(red, green, blue) on the screen at x, y."""
+        at = self.pixels + y * self.stride + 4 * x
+        b, g, r = self.memory[at:at + 3] if self.byte_order == 0 else \
+            self.memory[at + 3:at:-1]
+        return r, g, b
 
     def close(self):
+        if getattr(self, "memory", None):
+            self.memory.close()
+        stop_group(self.server)
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+class Window:
+    """One browser, chromium or firefox, showing url on display."""
+
+    def __init__(self, engine, display, url):
+        self.profile = tempfile.mkdtemp(prefix="whirlo-%s-" % engine)
         try:
-            os.write(self._write, json.dumps(
-                {"id": 0, "method": "Browser.close"}).encode() + b"\0")
-            self.process.wait(timeout=10)
-        except (OSError, subprocess.TimeoutExpired):
-            self.process.kill()
-            self.process.wait()
-        finally:
-            os.close(self._write)
-            os.close(self._read)
-            shutil.rmtree(self.profile, ignore_errors=True)
+            command = getattr(self, engine)(url)
+        except RuntimeError:
+            shutil.rmtree(self.profile)
+            raise
+        self.log = open(os.path.join(self.profile, "output.log"), "w+")
+        self.process = subprocess.Popen(
+            command, env=dict(os.environ, DISPLAY=display.name),
+            stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT,
+            start_new_session=True)
+
+    def chromium(self, url):
+        # --test-type: no bar warning about --no-sandbox above the page.
+        return [find_program("chromium", "chromium"), "--app=" + url,
+                "--window-position=0,0", "--window-size=%d,%d" % SCREEN,
+                "--user-data-dir=" + self.profile, "--no-first-run",
+                "--no-default-browser-check", "--no-sandbox", "--test-type",
+                "--force-device-scale-factor=1", "--password-store=basic"]
+
+    def firefox(self, url):
+        with open(os.path.join(self.profile, "user.js"), "w") as prefs:
+            for name, value in FIREFOX_PREFS.items():
+                prefs.write('user_pref("%s", %s);\n' % (
+                    name, str(value).lower() if isinstance(value, bool) else '"%s"' % value))
+        return [find_program("firefox-esr", "firefox-esr"), "--kiosk",
+                "--no-remote", "--profile", self.profile, url]
+
+    def close(self):
+        stop_group(self.process)
+        self.log.close()
+        shutil.rmtree(self.profile, ignore_errors=True)
 
 
-def decode_png(data):
-    """Decodes an 8-bit RGB or RGBA, non-interlaced PNG into RGBA rows."""
-    if data[:8] != b"\x89PNG\r\n\x1a\n":
-        raise ValueError("not a PNG")
-    at, idat, header = 8, b"", None
-    while at < len(data):
-        length, kind = struct.unpack(">I4s", data[at:at + 8])
-        body = data[at + 8:at + 8 + length]
-        if kind == b"IHDR":
-            header = struct.unpack(">IIBBBBB", body)
-        elif kind == b"IDAT":
-            idat += body
-        at += 12 + length
-    width, height, depth, color, _, _, interlace = header
-    if depth != 8 or color not in (2, 6) or interlace:
-        raise ValueError("unsupported PNG layout")
-    channels = 4 if color == 6 else 3
-    raw = zlib.decompress(idat)
-    stride = width * channels
-    rows, previous = [], bytearray(stride)
-    for y in range(height):
-        kind = raw[y * (stride + 1)]
-        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            left = line[i - channels] if i >= channels else 0
-            up = previous[i]
-            corner = previous[i - channels] if i >= channels else 0
-            if kind == 1:
-                line[i] = (line[i] + left) & 255
-            elif kind == 2:
-                line[i] = (line[i] + up) & 255
-            elif kind == 3:
-                line[i] = (line[i] + (left + up) // 2) & 255
-            elif kind == 4:
-                guess = left + up - corner
-                pick = min((abs(guess - left), 0, left), (abs(guess - up), 1, up),
-                           (abs(guess - corner), 2, corner))[2]
-                line[i] = (line[i] + pick) & 255
-        previous = line
-        if channels == 3:
-            line = bytearray(b"".join(bytes(line[i:i + 3]) + b"\xff"
-                                      for i in range(0, stride, 3)))
-        rows.append(bytes(line))
-    return width, height, tuple(rows)
+def watch(display, points, classify, done, timeout, period=0.01):
+    """Samples the screen at points {name: (x, y)} until done(runs) or the
+    timeout; returns {name: [[value, first seen, last seen], ...]}, one entry
+    per run of equal classify(pixel) values, times in seconds from the start."""
+    runs = {name: [] for name in points}
+    start = time.monotonic()
+    while time.monotonic() - start < timeout and not done(runs):
+        now = time.monotonic() - start
+        for name, (x, y) in points.items():
+            value = classify(display.pixel(x, y))
+            if runs[name] and runs[name][-1][0] == value:
+                runs[name][-1][2] = now
+            else:
+                runs[name].append([value, now, now])
+        time.sleep(period)
+    return runs

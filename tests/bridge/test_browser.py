@@ -1,122 +1,199 @@
-"""Headless Chromium against the demo server: with pacing the picture steps
-through the frames and ends on the last; a browser that is not on the
-"Allow Viewer" list is shown the still picture. Screenshots of the picture
-are matched against screenshots of the frame files themselves."""
+"""Real Chromium and Firefox windows watched while lighttpd serves paced
+streams through the bridge, as the demo site is served.
+
+The frames of the test tree are solid colours, so one pixel tells which
+frame a picture shows. One page shows three pictures at once: the
+demonstration (frames 1 to 13), a descending run (13 to 1) and the
+demonstration from a folder whose "Allow Viewer" list animates no browser
+(the still picture, frame 8). Every frame must be seen, in the order
+played, each for at least half the frame interval, and the last must stay.
+"""
 
 import os
 import re
-import subprocess
+import shutil
 import sys
+import tempfile
 import time
 import unittest
-import urllib.parse
+import urllib.error
+import urllib.request
 
-from bridge_env import REPO, stop
-from browser import Browser
+from bridge_env import REPO
+from browser import Display, Window, watch
 
-INTERVAL_MS = 250
-SIZE = 80  # the demonstration frames are 80 x 80 pixels
+sys.path.insert(0, os.path.join(REPO, "tools"))
+import lighttpd_site  # noqa: E402
+import make_frames  # noqa: E402
+
+INTERVAL = 0.4  # seconds between parts
 FRAME_COUNT = 13
-STILL_FRAME = 8  # the demonstration's still picture
+BACKGROUND = (17, 34, 51)
+COLOURS = [(255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0), (255, 0, 255),
+           (0, 255, 255), (255, 255, 255), (128, 0, 0), (0, 128, 0), (0, 0, 128),
+           (128, 128, 0), (128, 0, 128), (0, 128, 128)]
+PICTURE_SIZE, PICTURE_GAP = 120, 150
+# (name, address, frames in the order they play)
+PICTURES = [
+    ("demonstration", "/cgi-bin/nph-whirlo32.cgi", list(range(1, FRAME_COUNT + 1))),
+    ("descending", "/cgi-bin/whirlo32.cgi?whirlo?.gif?D",
+     list(range(FRAME_COUNT, 0, -1))),
+    ("still", "/cgi-still/nph-whirlo32.cgi", [8]),
+]
+LAST_STAYS = 3 * INTERVAL  # how long the last frame is watched
+# The pictures start a while after the page has loaded, when a browser that
+# has just started is no longer busy with itself (Firefox, started fresh,
+# stalls its painting now and then in its first seconds).
+START_PICTURES = """addEventListener("load", () => setTimeout(() => {
+  for (const img of document.images) img.src = img.dataset.src;
+}, 3000));"""
 
 
-def start_demo_server():
-    server = subprocess.Popen(
-        [sys.executable, os.path.join(REPO, "tools", "demo_server.py"), "--port", "0",
-         "--interval", str(INTERVAL_MS), "--bridge", os.environ["WHIRLO_BRIDGE"],
-         "--program", os.environ["WHIRLO_PROGRAM"]],
-        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    line = server.stdout.readline()
-    found = re.search(r"http://127\.0\.0\.1:\d+/", line)
-    if not found:
-        stop(server)
-        raise RuntimeError("demo server did not start: " + line)
-    return server, found.group(0)
+def write_tree(root):
+    """The page and solid-colour frames whirlo1.gif to whirlo13.gif."""
+    site, frames = os.path.join(root, "site"), os.path.join(root, "frames")
+    os.makedirs(site)
+    os.makedirs(frames)
+    for number, colour in enumerate(COLOURS, 1):
+        with open(os.path.join(frames, "whirlo%d.gif" % number), "wb") as gif:
+            gif.write(make_frames.gif_bytes(8, 8, [colour, (0, 0, 0)], bytes(64)))
+    images = "".join(
+        '<img data-src="%s" width="%d" height="%d" style="position:absolute;left:%dpx;top:20px">\n'
+        % (address, PICTURE_SIZE, PICTURE_SIZE, 20 + i * PICTURE_GAP)
+        for i, (_, address, _) in enumerate(PICTURES))
+    with open(os.path.join(site, "index.html"), "w") as page:
+        page.write('<!DOCTYPE html>\n<html><body style="margin:0;background:rgb%s">\n'
+                   '%s<script>%s</script></body></html>\n'
+                   % (str(BACKGROUND), images, START_PICTURES))
+    return site, frames
 
 
-class Screens:
-    """One browser with the screenshots of every frame file as references."""
-
-    def __init__(self, address, user_agent=None):
-        self.address = address
-        self.browser = Browser(user_agent=user_agent)
-        self.frames = {}
-        self.browser.navigate(self.address + "view.html?frame=whirlo1.gif")
-        self.browser.wait_for("document.readyState === 'complete'")
-        for number in range(1, FRAME_COUNT + 1):
-            self.browser.evaluate("document.getElementById('pic').src = "
-                                  "'/frames/whirlo%d.gif'" % number)
-            self.browser.wait_for(
-                "(p => p.complete && p.naturalWidth > 0 && "
-                "p.src.endsWith('/whirlo%d.gif'))(document.getElementById('pic'))"
-                % number)
-            self.frames[self.new_picture()] = number
-
-    def new_picture(self, timeout=5):
-        """The picture once the compositor shows one not seen before."""
-        deadline = time.monotonic() + timeout
-        while True:
-            picture = self.picture()
-            if picture not in self.frames or time.monotonic() > deadline:
-                return picture
-            time.sleep(0.02)
-
-    def open_query(self, query, folder="cgi-bin"):
-        self.browser.navigate("about:blank")
-        self.browser.navigate(self.address + "view.html?" + urllib.parse.urlencode(
-            {"q": query, "folder": folder}))
-
-    def picture(self):
-        return self.browser.screenshot(0, 0, SIZE, SIZE)[2]
-
-    def frame_shown(self):
-        """The frame the picture shows now, or None (nothing yet)."""
-        return self.frames.get(self.picture())
-
-    def close(self):
-        self.browser.close()
+def frame_of(pixel):
+    """The frame whose colour the pixel has, or None."""
+    for number, colour in enumerate(COLOURS, 1):
+        if sum(abs(a - b) for a, b in zip(pixel, colour)) < 40:
+            return number
+    return None
 
 
-class Browser_(unittest.TestCase):
+def page_origin(display, timeout=30):
+    """Where the page's top left corner is on the screen, once it shows."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        xs = [x for x in range(200) if display.pixel(x, 300) == BACKGROUND]
+        ys = [y for y in range(200) if display.pixel(300, y) == BACKGROUND]
+        if xs and ys:
+            return xs[0], ys[0]
+        time.sleep(0.01)
+    raise RuntimeError("the page never showed")
+
+
+def seen(runs):
+    """Runs without the time before the picture's first frame."""
+    while runs and runs[0][0] is None:
+        runs = runs[1:]
+    return runs
+
+
+def timeline(runs):
+    return ", ".join("%s at %.2f" % (value, first) for value, first, _ in runs)
+
+
+class Engine:
+    """One browser window on the test page; subclasses say which."""
+
     @classmethod
     def setUpClass(cls):
-        cls.server, cls.address = start_demo_server()
+        cls.work = tempfile.mkdtemp(prefix="whirlo-browser-")
+        site, frames = write_tree(cls.work)
+        cls.site = lighttpd_site.Site(
+            os.environ["WHIRLO_BRIDGE"], os.environ["WHIRLO_PROGRAM"], site=site,
+            frames=frames, settings=[("WINCGI_FRAME_INTERVAL", str(int(INTERVAL * 1000)))])
+        try:
+            cls.display = Display()
+        except Exception:
+            cls.site.remove()
+            raise
 
     @classmethod
     def tearDownClass(cls):
-        stop(cls.server)
+        cls.display.close()
+        cls.site.remove()
+        shutil.rmtree(cls.work, ignore_errors=True)
 
-    def screens(self, user_agent=None):
-        screens = Screens(self.address, user_agent)
-        self.addCleanup(screens.close)
-        self.assertEqual(len(screens.frames), FRAME_COUNT, "frames must look different")
-        return screens
+    def watch_page(self):
+        window = Window(self.engine, self.display, self.site.address)
+        self.addCleanup(window.close)
+        x, y = page_origin(self.display)
+        points = {name: (x + 20 + i * PICTURE_GAP + PICTURE_SIZE // 2,
+                         y + 20 + PICTURE_SIZE // 2)
+                  for i, (name, _, _) in enumerate(PICTURES)}
+        wanted = {name: frames[-1] for name, _, frames in PICTURES}
 
-    def test_paced_animation_steps_through_the_frames_to_the_last(self):
-        screens = self.screens()
-        screens.open_query("")
-        shown = []
-        deadline = time.monotonic() + FRAME_COUNT * INTERVAL_MS / 1000 + 5
-        while time.monotonic() < deadline:
-            frame = screens.frame_shown()
-            if frame is None and shown:
-                self.fail("picture is no frame after frame %d" % shown[-1])
-            if frame is not None and (not shown or shown[-1] != frame):
-                shown.append(frame)
-            if frame == FRAME_COUNT:
-                break
-        self.assertEqual(shown, sorted(shown), "frames out of order: %s" % shown)
-        self.assertGreaterEqual(len(shown), 5, "too few frames seen: %s" % shown)
-        self.assertEqual(shown[-1], FRAME_COUNT)
-        time.sleep(2 * INTERVAL_MS / 1000)
-        self.assertEqual(screens.frame_shown(), FRAME_COUNT, "must end on the last")
+        def finished(runs):
+            return all(runs[name] and runs[name][-1][0] == wanted[name]
+                       and runs[name][-1][2] - runs[name][-1][1] >= LAST_STAYS
+                       for name in wanted)
 
-    def test_viewer_not_on_the_list_gets_the_still_picture(self):
-        screens = self.screens(user_agent="Lynx/2.8.9rel.1 libwww-FM/2.14")
-        screens.open_query("")
-        screens.browser.wait_for("document.getElementById('pic').complete")
-        time.sleep(2 * INTERVAL_MS / 1000)
-        self.assertEqual(screens.frame_shown(), STILL_FRAME)
+        return watch(self.display, points, frame_of, finished,
+                     timeout=FRAME_COUNT * INTERVAL + 20)
+
+    def test_every_frame_in_order_for_at_least_half_the_interval(self):
+        runs = self.watch_page()
+        for name, _, frames in PICTURES:
+            shown = seen(runs[name])
+            print("%s %s (s after watching began): %s"
+                  % (self.engine, name, timeline(shown)), flush=True)
+            with self.subTest(picture=name):
+                self.assertEqual([value for value, _, _ in shown], frames,
+                                 "frames seen: " + timeline(shown))
+                for (value, first, _), (_, after, _) in zip(shown, shown[1:]):
+                    self.assertGreaterEqual(
+                        after - first, INTERVAL / 2,
+                        "frame %s on screen %.3f s: %s" % (value, after - first,
+                                                           timeline(shown)))
+                self.assertGreaterEqual(shown[-1][2] - shown[-1][1], LAST_STAYS,
+                                        "the last frame must stay")
+
+
+class Chromium(Engine, unittest.TestCase):
+    engine = "chromium"
+
+
+class Firefox(Engine, unittest.TestCase):
+    engine = "firefox"
+
+
+class DemoConfiguration(unittest.TestCase):
+    """The configuration that tools/serve and these tests run is the one
+    the README gives, and it keeps the CGI folder's other files private."""
+
+    def test_readme_gives_the_snippet_the_site_runs(self):
+        with open(os.path.join(REPO, "README.md")) as handle:
+            readme = handle.read()
+        section = readme[readme.index("### lighttpd"):]
+        shown = re.search(r"\n\n((?:    .*\n)+)", section).group(1)
+        expected = lighttpd_site.snippet([("/cgi-bin/", "/var/www/cgi-win")],
+                                         [("WINCGI_FRAME_INTERVAL", "100")])
+        self.assertEqual(re.sub(r"(?m)^    ", "", shown), expected)
+
+    def test_only_scripts_are_sent_from_the_cgi_folder(self):
+        site = lighttpd_site.Site(os.environ["WHIRLO_BRIDGE"], os.environ["WHIRLO_PROGRAM"],
+                                  settings=[("WINCGI_FRAME_INTERVAL", "0")])
+        self.addCleanup(site.remove)
+        for name in ("pelk.ini", "whirlo32", "nph-whirlo32.cgi?x"):
+            with self.subTest(name=name):
+                status = fetch_status(site.address + "cgi-bin/" + name)
+                self.assertEqual(status, 200 if name.endswith("?x") else 403)
+
+
+def fetch_status(url):
+    try:
+        with urllib.request.urlopen(url, timeout=30) as response:
+            response.read()
+            return response.status
+    except urllib.error.HTTPError as error:
+        return error.code
 
 
 if __name__ == "__main__":

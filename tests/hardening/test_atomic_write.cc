@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -311,6 +313,27 @@ TEST(ProfileCrashSafety, FailedWritesReportFalseAndKeepTheOldFile) {
   EXPECT_NE(read_file(path).find("Animation Path=/srv/other/\r\n"),
             std::string::npos);
   EXPECT_EQ(folder_entries(dir.prefix()), std::vector<std::string>{"pelk.ini"});
+}
+
+// A killed writer's temporary goes with the next write; one whose writer
+// still holds its lock stays, and so do names of other patterns.
+TEST(ProfileCrashSafety, NextWriterRemovesOnlyDeadWritersTemporaries) {
+  test_support::TempDir dir;
+  const std::string path = dir.write("pelk.ini", profile_text(false, 0));
+  dir.write("pelk.ini.~dead01", "[Whirl]\r\nAnim");
+  const std::string live = dir.write("pelk.ini.~live01", "[Whirl]\r\n");
+  dir.write("pelk.ini.~x", "not a writer's");
+  int held = open(live.c_str(), O_RDONLY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  EXPECT_TRUE(platform::write_profile_string("Whirl", "Allow Viewer", "Lynx",
+                                             path));
+  close(held);
+  std::vector<std::string> left = folder_entries(dir.prefix());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left,
+            (std::vector<std::string>{"pelk.ini", "pelk.ini.~live01",
+                                      "pelk.ini.~x"}));
 }
 
 }  // namespace

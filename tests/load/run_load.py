@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
-"""Load test: many concurrent requests through the development server.
+"""Load test: many concurrent requests through lighttpd and the bridge.
 
     python3 tests/load/run_load.py --bridge build-asan/bin/wincgi-bridge \\
         --program build-asan/bin/whirlo32 [--requests 1000] [--concurrency 16]
 
-Starts tools/demo_server.py on a free port, unpaced, with a private
-temporary folder, and sends a shuffled mix of requests (the demonstration
-animation, other runs, still pictures, an error page), so many at a time.
-Every response must carry exactly the status, content type and body that
-whirlo32 writes for that request when run directly; afterwards the server's
-folders (the bridge's temporary folder among them) must hold what they held
-before. Prints the figures; none is asserted.
+Serves the demonstration site with lighttpd on a free port as tools/serve
+does (tools/lighttpd_site.py), unpaced, with a private temporary folder for
+the bridge, and sends a shuffled mix of requests (the demonstration
+animation, other runs, still pictures, an error page), so many at a time;
+then --simultaneous connections (default 200) opened together, whose
+requests go out at the same moment. Every response must carry exactly the
+status, content type and body that whirlo32 writes for that request when
+run directly; afterwards the CGI folders and the bridge's temporary folder
+must hold what they held before. Prints the figures; none is asserted.
 
 Sanitizer builds spend most of each run on the leak check at exit, so the
 bridge and whirlo32 run without it unless --leak-checks is given (the
@@ -31,7 +33,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-SERVER = os.path.join(REPO, "tools", "demo_server.py")
+sys.path.insert(0, os.path.join(REPO, "tools"))
+import lighttpd_site  # noqa: E402
+
 MOZILLA = "Mozilla/5.0 (X11; Linux x86_64)"
 LYNX = "Lynx/2.8.9rel.1"
 MISSING_PICTURES_EXIT = 237  # whirlo32's exit code with the WHL1005 page
@@ -92,52 +96,36 @@ def direct_output(program, work, folder, query, agent, pelk_ini):
     return result
 
 
-def tree(root):
-    """Every file and folder below root, with each file's size."""
+def tree(site):
+    """Every file and folder below the site's CGI folders, with each file's
+    size."""
     found = {}
-    for top, dirs, files in os.walk(root):
-        for name in dirs:
-            found[os.path.relpath(os.path.join(top, name), root)] = "folder"
-        for name in files:
-            path = os.path.join(top, name)
-            found[os.path.relpath(path, root)] = os.lstat(path).st_size
+    for folder in lighttpd_site.VIEWERS:
+        root = os.path.join(site.work, folder)
+        for top, dirs, files in os.walk(root):
+            for name in dirs + files:
+                path = os.path.join(top, name)
+                found[os.path.relpath(path, site.work)] = \
+                    "folder" if name in dirs else os.lstat(path).st_size
     return found
 
 
-def without_leak_checks(bridge, folder):
-    """A stand-in for the bridge that turns the leak check off. The server
-    clears the environment, so it is set here; exec -a keeps the script
-    name by which the bridge finds whirlo32 and knows NPH."""
-    wrapper = os.path.join(folder, "wincgi-bridge")
-    with open(wrapper, "w") as handle:
-        handle.write('#!/bin/bash\nexport ASAN_OPTIONS=detect_leaks=0\n'
-                     'exec -a "$0" %s "$@"\n' % bridge)
-    os.chmod(wrapper, 0o755)
-    return wrapper
+def start_site(options, private_temp):
+    settings = [("WINCGI_FRAME_INTERVAL", "0"), ("WINCGI_TEMP", private_temp)]
+    if not options.leak_checks:
+        settings.append(("ASAN_OPTIONS", "detect_leaks=0"))
+    return lighttpd_site.Site(options.bridge, options.program, settings)
 
 
-def start_server(options, bridge, private_temp, log):
-    env = dict(os.environ, TMPDIR=private_temp)
-    server = subprocess.Popen(
-        [sys.executable, SERVER, "--port", "0", "--interval", "0",
-         "--bridge", bridge, "--program", options.program],
-        env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log)
-    line = server.stdout.readline().decode()
-    match = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
-    if not match:
-        server.kill()
-        server.wait()
-        raise RuntimeError("the server did not start: %r" % line)
-    works = os.listdir(private_temp)
-    if len(works) != 1:
-        raise RuntimeError("expected one work folder, found %r" % works)
-    return server, int(match.group(1)), os.path.join(private_temp, works[0])
-
-
-def fetch(port, folder, script, query, agent):
+def fetch(port, folder, script, query, agent, barrier=None):
+    """(status, content type, body); with a barrier, the connection is
+    opened first and the request sent once every party has connected."""
     target = "/%s/%s%s" % (folder, script, "?" + query if query else "")
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=120)
     try:
+        if barrier:
+            connection.connect()
+            barrier.wait()
         connection.request("GET", target, headers={"User-Agent": agent})
         response = connection.getresponse()
         return response.status, response.getheader("Content-Type"), response.read()
@@ -145,99 +133,60 @@ def fetch(port, folder, script, query, agent):
         connection.close()
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--bridge", required=True)
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--requests", type=int, default=1000)
-    parser.add_argument("--concurrency", type=int, default=16)
-    parser.add_argument("--seed", type=int, default=None)
-    parser.add_argument("--leak-checks", action="store_true",
-                        help="keep LeakSanitizer on (several times slower)")
-    options = parser.parse_args()
-    options.bridge = os.path.abspath(options.bridge)
-    options.program = os.path.abspath(options.program)
-    seed = options.seed if options.seed is not None else random.randrange(1 << 32)
-    print("seed %d (--seed %d repeats this order)" % (seed, seed))
+def run_clients(port, order, expected, threads, simultaneous=False):
+    """Sends the requests REQUESTS[k] for k in order from so many threads;
+    simultaneous: one request per thread, all sent at once. Returns the
+    failures and the seconds taken."""
+    failures, lock = [], threading.Lock()
+    next_index = iter(range(len(order)))
+    barrier = threading.Barrier(threads) if simultaneous else None
 
-    private_temp = tempfile.mkdtemp(prefix="whirlo-load-")
-    scratch = tempfile.mkdtemp(prefix="whirlo-load-expected-")
-    log_path = os.path.join(scratch, "server.log")
-    failures = []
-    with open(log_path, "w+") as log:
-        bridge = options.bridge if options.leak_checks else \
-            without_leak_checks(options.bridge, scratch)
-        server, port, work = start_server(options, bridge, private_temp, log)
-        try:
-            expected = [split_response(direct_output(
-                options.program, scratch, folder, query, agent,
-                os.path.join(work, folder, "pelk.ini")))
-                for folder, _, query, agent in REQUESTS]
-            before = tree(work)
+    def client():
+        while True:
+            with lock:
+                index = next(next_index, None)
+            if index is None:
+                return
+            kind = order[index]
+            try:
+                got = fetch(port, *REQUESTS[kind], barrier=barrier)
+            except (OSError, http.client.HTTPException,
+                    threading.BrokenBarrierError) as error:
+                got = ("error", repr(error), b"")
+            if got != expected[kind]:
+                want = expected[kind][2]
+                differs = next((at for at, (x, y) in enumerate(
+                    zip(got[2], want)) if x != y), min(len(got[2]), len(want)))
+                with lock:
+                    failures.append((index, REQUESTS[kind], got[:2],
+                                     expected[kind][:2], len(got[2]),
+                                     len(want), differs))
+            if simultaneous:
+                return
 
-            order = [i % len(REQUESTS) for i in range(options.requests)]
-            random.Random(seed).shuffle(order)
-            next_index, lock = iter(range(len(order))), threading.Lock()
+    pool = [threading.Thread(target=client) for _ in range(threads)]
+    start = time.monotonic()
+    for thread in pool:
+        thread.start()
+    for thread in pool:
+        thread.join()
+    return failures, time.monotonic() - start
 
-            def client():
-                while True:
-                    with lock:
-                        index = next(next_index, None)
-                    if index is None:
-                        return
-                    kind = order[index]
-                    folder, script, query, agent = REQUESTS[kind]
-                    try:
-                        got = fetch(port, folder, script, query, agent)
-                    except (OSError, http.client.HTTPException) as error:
-                        got = ("error", repr(error), b"")
-                    if got != expected[kind]:
-                        want = expected[kind][2]
-                        differs = next((at for at, (x, y) in enumerate(
-                            zip(got[2], want)) if x != y),
-                            min(len(got[2]), len(want)))
-                        with lock:
-                            failures.append((index, REQUESTS[kind], got[:2],
-                                             expected[kind][:2], len(got[2]),
-                                             len(want), differs))
 
-            threads = [threading.Thread(target=client)
-                       for _ in range(options.concurrency)]
-            start = time.monotonic()
-            for thread in threads:
-                thread.start()
-            for thread in threads:
-                thread.join()
-            elapsed = time.monotonic() - start
-            after = tree(work)
-        finally:
-            server.terminate()
-            server.wait(timeout=30)
-        log.seek(0)
-        log_text = log.read()
-
-    errors = sum(1 for kind in order if REQUESTS[kind][2] == "nosuch?.gif")
-    print("%d requests, %d at a time, %.1f s, %.1f requests/s"
-          % (len(order), options.concurrency, elapsed, len(order) / elapsed))
-    ok = True
+def report(failures, count, what):
     for failure in failures[:10]:
         print("FAIL: request %d %r: got status/type %r, expected %r; "
               "body %d bytes, expected %d, first difference at byte %d"
               % failure)
     if failures:
-        print("FAIL: %d of %d responses differ from whirlo32's output"
-              % (len(failures), len(order)))
-        ok = False
-    if after != before:
-        print("FAIL: left behind in the server's folders: %r"
-              % sorted(set(after.items()) ^ set(before.items()))[:20])
-        ok = False
-    leftovers = os.listdir(private_temp)
-    if leftovers:
-        print("FAIL: left in the server's temporary folder: %r" % leftovers)
-        ok = False
-    # The log holds the bridge's notes and whirlo32's messages, interleaved:
-    # one exit code and one message per error page, nothing else.
+        print("FAIL: %d of %d %s differ from whirlo32's output"
+              % (len(failures), count, what))
+    return not failures
+
+
+def check_log(log_text, errors):
+    """The log holds the bridge's notes and whirlo32's messages, interleaved:
+    one exit code and one message per error page, nothing else."""
     exit_notes = log_text.count("/whirlo32 ended with exit code %d"
                                 % MISSING_PICTURES_EXIT)
     notes = log_text.count("wincgi-bridge: ")
@@ -247,7 +196,68 @@ def main():
         print("FAIL: server log for %d error pages: %d exit codes, %d notes, "
               "%d messages, sanitizer reports %r"
               % (errors, exit_notes, notes, messages, sanitizer[:5]))
+        return False
+    return True
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--bridge", required=True)
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--requests", type=int, default=1000)
+    parser.add_argument("--concurrency", type=int, default=16)
+    parser.add_argument("--simultaneous", type=int, default=200)
+    parser.add_argument("--seed", type=int, default=None)
+    parser.add_argument("--leak-checks", action="store_true",
+                        help="keep LeakSanitizer on (several times slower)")
+    options = parser.parse_args()
+    options.bridge = os.path.abspath(options.bridge)
+    options.program = os.path.abspath(options.program)
+    seed = options.seed if options.seed is not None else random.randrange(1 << 32)
+    print("seed %d (--seed %d repeats this order)" % (seed, seed))
+    shuffler = random.Random(seed)
+
+    private_temp = tempfile.mkdtemp(prefix="whirlo-load-")
+    os.chmod(private_temp, 0o1777)
+    scratch = tempfile.mkdtemp(prefix="whirlo-load-expected-")
+    site = start_site(options, private_temp)
+    try:
+        expected = [split_response(direct_output(
+            options.program, scratch, folder, query, agent,
+            os.path.join(site.work, folder, "pelk.ini")))
+            for folder, _, query, agent in REQUESTS]
+        before = tree(site)
+        order = [i % len(REQUESTS) for i in range(options.requests)]
+        shuffler.shuffle(order)
+        failures, elapsed = run_clients(site.port, order, expected,
+                                        options.concurrency)
+        together = [i % len(REQUESTS) for i in range(options.simultaneous)]
+        shuffler.shuffle(together)
+        failures_together, elapsed_together = run_clients(
+            site.port, together, expected, len(together), simultaneous=True)
+        after = tree(site)
+    finally:
+        site.stop()
+        log_text = site.log()
+        site.remove()
+
+    print("%d requests, %d at a time, %.1f s, %.1f requests/s"
+          % (len(order), options.concurrency, elapsed, len(order) / elapsed))
+    print("%d connections at once: %d answered as whirlo32 writes, in %.1f s"
+          % (len(together), len(together) - len(failures_together),
+             elapsed_together))
+    ok = report(failures, len(order), "responses")
+    ok = report(failures_together, len(together), "simultaneous responses") and ok
+    if after != before:
+        print("FAIL: left behind in the CGI folders: %r"
+              % sorted(set(after.items()) ^ set(before.items()))[:20])
         ok = False
+    leftovers = os.listdir(private_temp)
+    if leftovers:
+        print("FAIL: left in the bridge's temporary folder: %r" % leftovers)
+        ok = False
+    errors = sum(1 for kind in order + together if REQUESTS[kind][2] == "nosuch?.gif")
+    ok = check_log(log_text, errors) and ok
     shutil.rmtree(private_temp, ignore_errors=True)
     shutil.rmtree(scratch, ignore_errors=True)
     print("passed" if ok else "failed")

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -43,6 +44,23 @@ TEST(PosixPlatform, DirectoriesExistButAreNotReadable) {
   EXPECT_TRUE(platform::file_exists(dir.prefix()));
   EXPECT_FALSE(platform::readable_file_path(dir.prefix(), actual));
   EXPECT_FALSE(platform::delete_file(dir.prefix()));
+}
+
+// Opening a FIFO for reading blocks until a writer comes; a device may
+// never end. Both exist, as frames are counted, but are never opened.
+TEST(PosixPlatform, PipesAndDevicesExistButAreNotReadable) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo((dir.prefix() + "Pipe.gif").c_str(), 0644), 0);
+  std::filesystem::create_symlink("/dev/zero", dir.prefix() + "zero.gif");
+  platform::note_file_system_change();
+  std::string actual;
+  for (const char* name : {"pipe.gif", "ZERO.GIF"}) {
+    EXPECT_TRUE(platform::file_exists(dir.prefix() + name)) << name;
+    EXPECT_FALSE(platform::readable_file_path(dir.prefix() + name, actual))
+        << name;
+  }
+  EXPECT_EQ(platform::find_existing(dir.prefix() + "pipe.gif", actual),
+            platform::EntryKind::other);
 }
 
 TEST(PosixPlatform, DeleteFindsTheFileInAnyCase) {
