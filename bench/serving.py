@@ -95,9 +95,11 @@ def paced_viewers(site, mode, count, interval, spread):
         return None
     target = stack.TARGETS[mode] + "?" + VIEWER_QUERY
     total0, idle0 = cpu_times()
+    server0 = site.server_cpu()
     figures = viewers.run(site.port, target, count, spread, VIEWER_PARTS)
     total1, idle1 = cpu_times()
     time.sleep(1)  # the last clean-ups
+    figures["server_cpu_s"] = site.server_cpu() - server0
     figures["leftovers"] = len(site.leftovers())
     site.stop()
     figures["cpu_percent"] = 100.0 * (1 - (idle1 - idle0) /
@@ -157,19 +159,21 @@ def report(machine, rates, crowds, args):
         lines += [f"Paced viewers (`{VIEWER_QUERY}`, {VIEWER_PARTS} parts, "
                   f"arriving over {args.spread:g} s):", "",
                   "| mode | viewers | interval ms | part gap p50 / p99 / max "
-                  "ms | run s (ideal) | machine CPU % | incomplete | "
-                  "left over |", "|---|---|---|---|---|---|---|---|"]
+                  "ms | run s (ideal) | machine CPU % | server CPU s | "
+                  "incomplete | left over |",
+                  "|---|---|---|---|---|---|---|---|---|"]
         for mode, c in crowds.items():
             if c is None:
                 lines.append(f"| {mode} | – | – | not available in this "
-                             "build | – | – | – | – |")
+                             "build | – | – | – | – | – |")
                 continue
             lines.append(
                 f"| {mode} | {c['viewers']} | {c['interval_ms']} | "
                 f"{c['gap_p50_ms']:.0f} / {c['gap_p99_ms']:.0f} / "
                 f"{c['gap_max_ms']:.0f} | {c['length_s']:.1f} "
                 f"({c['ideal_s']:.1f}) | {c['cpu_percent']:.0f} | "
-                f"{c['incomplete']} | {c['leftovers']} |")
+                f"{c['server_cpu_s']:.1f} | {c['incomplete']} | "
+                f"{c['leftovers']} |")
         lines.append("")
     lines += ["| target | figure | verdict |", "|---|---|---|"]
     lines += verdicts(rates, crowds, args)

@@ -256,26 +256,27 @@ class Nginx(FastCGICase, unittest.TestCase):
                 os.path.join(tree.root, "nginx", "error.log")]
 
     def test_browser_shows_the_paced_frames_through_to_the_last(self):
-        from browser import Browser
+        from browser import Display, Window, watch
         for number, colour in enumerate(COLOURS, 1):
             with open(os.path.join(self.tree.anim, "colour%d.gif" % number), "wb") as out:
                 out.write(solid_gif(colour))
         self.tree.write("page/index.html", '<body style="margin:0">'
-                        '<img src="/paced-bin/whirlo32.cgi?colour?.gif" width="40" '
-                        'height="40"></body>')
-        browser = Browser()
-        self.addCleanup(browser.close)
-        browser.navigate("http://127.0.0.1:%d/" % self.port)
-        seen, started = [], time.monotonic()
-        while time.monotonic() - started < len(COLOURS) * BROWSER_INTERVAL_MS / 1000 + 5:
-            pixel = browser.screenshot(20, 20, 1, 1)[2][0][:3]
-            frame = next((n for n, c in enumerate(COLOURS, 1)
-                          if all(abs(a - b) <= 24 for a, b in zip(pixel, c))), None)
-            if frame and (not seen or seen[-1][0] != frame):
-                seen.append((frame, time.monotonic()))
-            if frame == len(COLOURS):
-                break
-        frames = [frame for frame, _ in seen]
+                        '<img src="/paced-bin/whirlo32.cgi?colour?.gif" width="200" '
+                        'height="200"></body>')
+        display = Display()
+        self.addCleanup(display.close)
+        window = Window("chromium", display, "http://127.0.0.1:%d/" % self.port)
+        self.addCleanup(window.close)
+
+        def frame_of(pixel):
+            return next((n for n, c in enumerate(COLOURS, 1)
+                         if all(abs(a - b) <= 24 for a, b in zip(pixel, c))), None)
+
+        runs = watch(display, {"pic": (100, 100)}, frame_of,
+                     lambda runs: runs["pic"][-1:] and runs["pic"][-1][0] == len(COLOURS),
+                     timeout=len(COLOURS) * BROWSER_INTERVAL_MS / 1000 + 20)["pic"]
+        seen = [run for run in runs if run[0] is not None]
+        frames = [run[0] for run in seen]
         self.assertEqual(frames, sorted(frames), frames)
         self.assertEqual(frames[-1:], [len(COLOURS)], frames)
         self.assertGreaterEqual(len(frames), 3, frames)
