@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 #include <vector>
 
 namespace bridge {
@@ -36,13 +37,15 @@ std::vector<std::string> header_lines(const std::string& header) {
   return lines;
 }
 
-// The end of the header block: just past its empty line, or npos.
+// The end of the header block: just past its empty line, or npos. The
+// CR LF form is looked for only before the first LF LF, so that a long
+// body is not scanned to its end for every part.
 std::size_t header_end(const std::string& bytes, std::size_t from = 0) {
   std::size_t lf = bytes.find("\n\n", from);
-  std::size_t crlf = bytes.find("\n\r\n", from);
-  if (lf == std::string::npos && crlf == std::string::npos) return std::string::npos;
-  if (crlf == std::string::npos || (lf != std::string::npos && lf < crlf)) return lf + 2;
-  return crlf + 3;
+  std::string_view before(bytes.data(), lf == std::string::npos ? bytes.size() : lf + 2);
+  std::size_t crlf = before.find("\n\r\n", from);
+  if (crlf != std::string::npos) return crlf + 3;
+  return lf == std::string::npos ? std::string::npos : lf + 2;
 }
 
 bool is_status(const std::string& status) {
