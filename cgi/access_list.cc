@@ -4,14 +4,14 @@
 
 namespace cgi {
 
-std::int32_t list_allows(const std::string& value, std::string& list) {
-  if (value.empty() || list.empty()) return 1;
+bool list_allows(const std::string& value, std::string& list) {
+  if (value.empty() || list.empty()) return true;
   // Items are compared as they stand; the list itself is left unchanged.
   std::string_view items(list);
   for (;;) {
     std::size_t comma = items.find(',');
-    if (value.find(items.substr(0, comma)) != std::string::npos) return 1;
-    if (comma == std::string_view::npos) return 0;
+    if (value.find(items.substr(0, comma)) != std::string::npos) return true;
+    if (comma == std::string_view::npos) return false;
     items.remove_prefix(comma + 1);
   }
 }

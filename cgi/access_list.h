@@ -2,16 +2,15 @@
 #ifndef WHIRLO_CGI_ACCESS_LIST_H
 #define WHIRLO_CGI_ACCESS_LIST_H
 
-#include <cstdint>
 #include <string>
 
 namespace cgi {
 
-/// 1 when `value` is empty, `list` is empty, or one of the list's items
+/// True when `value` is empty, `list` is empty, or one of the list's items
 /// occurs in `value` (case-sensitive; items are taken exactly as they stand,
-/// so an empty item allows everything); else 0. Callers pass a scratch
-/// copy of the list, which this implementation leaves unchanged.
-std::int32_t list_allows(const std::string& value, std::string& list);
+/// so an empty item allows everything). Callers pass a scratch copy of
+/// the list, which this implementation leaves unchanged.
+bool list_allows(const std::string& value, std::string& list);
 
 }  // namespace cgi
 

@@ -5,8 +5,8 @@
 
 namespace cgi {
 
-int load_request_defaults(AnimationRequest& request,
-                          const std::string& config_path) {
+void load_request_defaults(AnimationRequest& request,
+                           const std::string& config_path) {
   request.animation_path =
       config::read_cgi_setting(config::kAnimationPath, config_path);
   request.still_extension = ".GIF";
@@ -15,7 +15,6 @@ int load_request_defaults(AnimationRequest& request,
   request.steps.fill(STEP_END);
   for (auto& slot : request.named_pictures) slot.reset();
   request.steps[0] = STEP_UP;
-  return 0;
 }
 
 }  // namespace cgi

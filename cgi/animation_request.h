@@ -34,15 +34,15 @@ struct AnimationRequest {
   std::string frame_extension;
   std::int32_t start_frame = 0;
   std::int32_t end_frame = 0;  // -1: counted when played
-  std::int32_t animates = 0;
+  bool animates = false;
   std::array<std::int32_t, kStepSlots> steps{};
   std::array<std::unique_ptr<NamedPicture>, kStepSlots> named_pictures;
 };
 
 /// Initial values: "Animation Path" from the configuration at
 /// `config_path`, ".GIF" extensions, start frame 1, one ascending run.
-int load_request_defaults(AnimationRequest& request,
-                          const std::string& config_path);
+void load_request_defaults(AnimationRequest& request,
+                           const std::string& config_path);
 
 }  // namespace cgi
 

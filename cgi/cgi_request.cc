@@ -15,24 +15,26 @@ std::string read_value(const char* section, const char* key,
 
 }  // namespace
 
-CgiRequest::CgiRequest(const std::string& path) {
+CgiRequest read_cgi_request(const std::string& path) {
+  CgiRequest request;
   if (path.empty()) {
-    error_code = kNoCommandLine;
-    return;
+    request.error_code = kNoCommandLine;
+    return request;
   }
   if (!platform::file_exists(path)) {
-    error_code = kNoDataFile;
-    return;
+    request.error_code = kNoDataFile;
+    return request;
   }
-  query_string = read_value("CGI", "Query String", path);
-  user_agent = read_value("Extra Headers", "User-Agent", path);
-  referer = read_value("CGI", "Referer", path);
-  content_file = read_value("CGI", "Content File", path);
-  output_file = read_value("System", "Output File", path);
+  request.query_string = read_value("CGI", "Query String", path);
+  request.user_agent = read_value("Extra Headers", "User-Agent", path);
+  request.referer = read_value("CGI", "Referer", path);
+  request.content_file = read_value("CGI", "Content File", path);
+  request.output_file = read_value("System", "Output File", path);
   // Neither deletion is checked: a request without a body has no content
   // file, and the server may have removed it already.
   platform::delete_file(path);
-  platform::delete_file(content_file);
+  platform::delete_file(request.content_file);
+  return request;
 }
 
 }  // namespace cgi

@@ -7,12 +7,9 @@
 
 namespace cgi {
 
-/// Reading the data file is construction: the five values are taken, then
-/// the data file and the content file are deleted. `error_code` is 0, or
-/// 1001 (empty path) or 1002 (nothing at the path) with every text empty.
+/// The five values of a data file, and the reader's result: 0, or 1001
+/// (empty path) or 1002 (nothing at the path) with every text empty.
 struct CgiRequest {
-  explicit CgiRequest(const std::string& path);
-
   std::string query_string;
   std::string user_agent;
   std::string referer;
@@ -20,6 +17,10 @@ struct CgiRequest {
   std::string output_file;
   std::int32_t error_code = 0;
 };
+
+/// Reads the data file at `path`, then deletes it and the content file it
+/// names. Nothing is deleted when the data file is not there.
+CgiRequest read_cgi_request(const std::string& path);
 
 }  // namespace cgi
 

@@ -21,7 +21,7 @@ constexpr char kRunBoxTitle[] = "Whirlo-32 V1.2 for Windows CGI 1.3 servers";
 bool allowed(const std::string& value, const char* list_key,
              const std::string& config_path) {
   std::string list = config::read_cgi_setting(list_key, config_path);
-  return list_allows(value, list) != 0;
+  return list_allows(value, list);
 }
 
 bool open_output(CgiProcess& process, const std::string& path) {
@@ -43,7 +43,7 @@ int run_request(const std::string& tail, CgiProcess& process) {
     write_error(process.errors, kNoCommandLine);
     return kNoCommandLine;
   }
-  CgiRequest cgi(data_file_path(tail));
+  CgiRequest cgi = read_cgi_request(data_file_path(tail));
   if (cgi.error_code != 0) {
     write_error(process.errors, cgi.error_code);
     return cgi.error_code;

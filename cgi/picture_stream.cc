@@ -20,15 +20,14 @@ PictureStream::PictureStream(const std::string& path) {
     open(actual, std::ios::in | std::ios::binary);
   }
   if (!is_open()) return;
-  valid = 1;
   std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : path;
-  for (std::int32_t t = PICTURE_GIF; t <= PICTURE_TIFF; ++t) {
+  for (PictureType t : {PICTURE_GIF, PICTURE_JPEG, PICTURE_TIFF}) {
     if (tail == kExtensions[t]) {
       type = t;
+      valid = true;
       return;
     }
   }
-  valid = 0;
 }
 
 PictureStream::~PictureStream() { close(); }

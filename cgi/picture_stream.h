@@ -11,7 +11,7 @@ namespace cgi {
 
 enum PictureType : std::int32_t { PICTURE_GIF = 0, PICTURE_JPEG = 1, PICTURE_TIFF = 2 };
 
-/// A picture file opened for reading in binary mode. `valid` is 1 when the
+/// A picture file opened for reading in binary mode. `valid` is true when the
 /// file is open and the path ends, with case, in ".GIF", ".JPG" or ".TIF".
 class PictureStream : public std::ifstream {
  public:
@@ -20,8 +20,8 @@ class PictureStream : public std::ifstream {
   PictureStream(const PictureStream&) = delete;
   PictureStream& operator=(const PictureStream&) = delete;
 
-  std::int32_t valid = 0;
-  std::int32_t type = PICTURE_GIF;
+  bool valid = false;
+  PictureType type = PICTURE_GIF;
 };
 
 /// Writes the picture's part: its content-type line, an empty line, the

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     cgi::PictureStream picture(path);
     std::ostream& chained = out << picture;
     fuzz::check(&chained == &out, "insertion returns the output stream");
-    fuzz::check(picture.valid == (present && name.mime ? 1 : 0),
+    fuzz::check(picture.valid == (present && name.mime != nullptr),
                 "valid only for an open file with a known extension", path);
   }
 

@@ -88,7 +88,7 @@ bool write_configuration(const SetupSettings& settings) {
 
 }  // namespace
 
-int install_files(const SetupSettings& settings, SetupUi& ui) {
+bool install_files(const SetupSettings& settings, SetupUi& ui) {
   bool all_done = true;
   for (const SingleFile& file : kSingleFiles) {
     all_done &= install_single(file, settings, ui);
@@ -99,7 +99,7 @@ int install_files(const SetupSettings& settings, SetupUi& ui) {
     show_setup_error(ui, IDS_CANNOT_COPY);
     all_done = false;
   }
-  return all_done ? 1 : 0;
+  return all_done;
 }
 
 }  // namespace setup

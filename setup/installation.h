@@ -13,9 +13,9 @@ inline constexpr int kFrameCount = 13;
 
 /// Copies the distribution files from the current directory into the two
 /// directories of validated settings, asking before any replace, then
-/// writes the four keys of "pelk.ini" in the CGI directory. Returns 1, or
-/// 0 when a replacing copy or a key write failed (each shown as message 7).
-int install_files(const SetupSettings& settings, SetupUi& ui);
+/// writes the four keys of "pelk.ini" in the CGI directory. False when a
+/// replacing copy or a key write failed (each shown as message 7).
+bool install_files(const SetupSettings& settings, SetupUi& ui);
 
 }  // namespace setup
 

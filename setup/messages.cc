@@ -13,9 +13,8 @@ std::string string_table_text(int id) {
   return std::string();
 }
 
-int show_setup_error(SetupUi& ui, int id) {
+void show_setup_error(SetupUi& ui, int id) {
   ui.message_box(ui.load_string(id), kSetupTitle, Buttons::ok, Icon::stop);
-  return 1;
 }
 
 }  // namespace setup

@@ -31,8 +31,8 @@ inline constexpr char kCannotRunMessage[] = "Error, setup cannot be executed.";
 std::string string_table_text(int id);
 
 /// Shows string `id` in a stop box titled "Whirlo-32 V1.2 Setup" with an
-/// OK button. Always returns 1.
-int show_setup_error(SetupUi& ui, int id);
+/// OK button.
+void show_setup_error(SetupUi& ui, int id);
 
 }  // namespace setup
 

@@ -49,16 +49,18 @@ void check_viewers(std::string& viewers, SetupUi& ui) {
 
 }  // namespace
 
-int validate_settings(SetupSettings& settings, SetupUi& ui) {
+bool validate_settings(SetupSettings& settings, SetupUi& ui) {
   add_separator(settings.cgi_directory);
   add_separator(settings.animation_directory);
   if (!probe_directory(settings.cgi_directory)) {
     show_setup_error(ui, IDS_INVALID_CGI_PATH);
-    return 0;
+    return false;
   }
-  if (!check_animation_directory(settings.animation_directory, ui)) return 0;
+  if (!check_animation_directory(settings.animation_directory, ui)) {
+    return false;
+  }
   check_viewers(settings.animating_viewers, ui);
-  return 1;
+  return true;
 }
 
 }  // namespace setup

@@ -10,9 +10,9 @@ namespace setup {
 /// Ends both directories in the platform's separator, proves each by
 /// creating and deleting "~whl.tmp" in it (offering to create a missing
 /// animation directory) and offers "Mozilla" for a viewer list without it.
-/// Returns 1 when the settings may be installed, 0 after saying why not.
+/// True when the settings may be installed; false after saying why not.
 /// An empty directory is refused.
-int validate_settings(SetupSettings& settings, SetupUi& ui);
+bool validate_settings(SetupSettings& settings, SetupUi& ui);
 
 }  // namespace setup
 

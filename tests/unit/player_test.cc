@@ -41,7 +41,7 @@ class PlayerTest : public ::testing::Test {
     for (int n : numbers) out += part(frame(n));
     return out;
   }
-  std::string play(const std::string& query, int animates = 1) {
+  std::string play(const std::string& query, bool animates = true) {
     AnimationRequest request;
     load_request_defaults(request, "no-such-config-file.ini");
     request.animation_path = dir_.prefix();
@@ -72,7 +72,7 @@ TEST_F(PlayerTest, EmptyRangesGiveTheErrorPage) {
   write_error(message, kNoPictures);
   for (const char* query : {"f", "f?.GIF?S=====5", "f?.GIF?S=====3?E===3",
                             "f?.GIF?S=====4?E===2"}) {
-    for (int animates : {1, 0}) {
+    for (bool animates : {true, false}) {
       EXPECT_EQ(play(query, animates), kStatus + std::string(kErrorPage)) << query;
       EXPECT_EQ(result_, kNoPictures);
       EXPECT_EQ(errors_, message.str());
@@ -116,8 +116,8 @@ TEST_F(PlayerTest, SinglePictureStepsUseLayoutB) {
 
 TEST_F(PlayerTest, ViewerThatDoesNotAnimateGetsTheStillPicture) {
   frames(1, 3);
-  EXPECT_EQ(play("f?.GIF?U?D?R", 0), kStatus + part(frame(1)));
-  EXPECT_EQ(play("f?.GIF?N======3", 0), kStatus + part(frame(3)));
+  EXPECT_EQ(play("f?.GIF?U?D?R", false), kStatus + part(frame(1)));
+  EXPECT_EQ(play("f?.GIF?N======3", false), kStatus + part(frame(3)));
 }
 
 TEST_F(PlayerTest, RandomPlayersDrawBelowTheEndFrame) {
@@ -152,7 +152,7 @@ TEST_F(PlayerTest, NamesThatLeaveTheDirectoryDoNotExist) {
   for (std::string name : {std::string("..") + "/x/SECRET", outside.prefix() + "SECRET",
                            std::string("A\\B"), std::string("C:SECRET")}) {
     EXPECT_EQ(play("f?.GIF?P====" + name + "?U"), head + up) << name;
-    EXPECT_EQ(play("f?.GIF?N======" + name, 0), kStatus) << name;
+    EXPECT_EQ(play("f?.GIF?N======" + name, false), kStatus) << name;
   }
   EXPECT_EQ(play(outside.prefix() + "SECRET"), kStatus + std::string(kErrorPage));
 }

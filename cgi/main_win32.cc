@@ -1,11 +1,11 @@
-// cgi_main.cc: the CGI program's entry on Windows. The command-line tail is
+// main_win32.cc: the CGI program's entry on Windows. The command-line tail is
 // formed from the full command line by our own rules, not the C runtime's.
 #include <windows.h>
 
 #include <iostream>
 
-#include "cgi/command_tail.h"
-#include "cgi/driver.h"
+#include "command_tail.h"
+#include "driver.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   static cgi::CgiProcess process(std::cout);

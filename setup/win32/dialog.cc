@@ -1,24 +1,23 @@
-#include "setup_dialog.h"
+#include "dialog.h"
 
 #include <vector>
 
 #include "setup/setup_resources.h"
 #include "setup/settings_dialog.h"
 
-namespace platform {
+namespace setup {
 namespace {
 
-using setup::Answer;
 
 constexpr int kFieldIds[] = {IDC_CGI_DIRECTORY, IDC_ANIMATION_DIRECTORY,
                              IDC_ALLOWED_REFERERS, IDC_ANIMATING_VIEWERS};
 
-UINT box_style(setup::Buttons buttons, setup::Icon icon) {
-  UINT style = icon == setup::Icon::stop ? MB_ICONERROR : 0;
+UINT box_style(Buttons buttons, Icon icon) {
+  UINT style = icon == Icon::stop ? MB_ICONERROR : 0;
   switch (buttons) {
-    case setup::Buttons::ok_cancel: return style | MB_OKCANCEL;
-    case setup::Buttons::yes_no: return style | MB_YESNO;
-    case setup::Buttons::ok: break;
+    case Buttons::ok_cancel: return style | MB_OKCANCEL;
+    case Buttons::yes_no: return style | MB_YESNO;
+    case Buttons::ok: break;
   }
   return style | MB_OK;
 }
@@ -53,7 +52,7 @@ void centre_window(HWND window) {
 }
 
 Answer Win32Ui::message_box(const std::string& text, const std::string& title,
-                            setup::Buttons buttons, setup::Icon icon) {
+                            Buttons buttons, Icon icon) {
   return answer_of(MessageBoxA(dialog_window_, text.c_str(), title.c_str(),
                                box_style(buttons, icon)));
 }
@@ -66,19 +65,19 @@ std::string Win32Ui::load_string(int id) {
   return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
-int Win32Ui::run_dialog(setup::SettingsDialog& dialog) {
+int Win32Ui::run_dialog(SettingsDialog& dialog) {
   dialog_ = &dialog;
   INT_PTR result =
       DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_SETTINGS), nullptr,
                       settings_dialog_proc, reinterpret_cast<LPARAM>(this));
   dialog_ = nullptr;
   dialog_window_ = nullptr;
-  return result == -1 ? setup::kDialogFailed : static_cast<int>(result);
+  return result == -1 ? kDialogFailed : static_cast<int>(result);
 }
 
-void Win32Ui::open_help(const std::string& file, setup::HelpCommand command,
+void Win32Ui::open_help(const std::string& file, HelpCommand command,
                         const std::string& keyword) {
-  if (command == setup::HelpCommand::contents) {
+  if (command == HelpCommand::contents) {
     WinHelpA(dialog_window_, file.c_str(), HELP_CONTENTS, 0);
   } else {
     WinHelpA(dialog_window_, file.c_str(), HELP_KEY,
@@ -89,19 +88,19 @@ void Win32Ui::open_help(const std::string& file, setup::HelpCommand command,
 void Win32Ui::initialise(HWND window) {
   dialog_window_ = window;
   centre_window(window);
-  setup::FieldTexts fields = dialog_->initial_fields();
+  FieldTexts fields = dialog_->initial_fields();
   for (std::size_t i = 0; i < fields.size(); ++i) {
     SetWindowTextA(GetDlgItem(window, kFieldIds[i]), fields[i].c_str());
   }
 }
 
 void Win32Ui::command(HWND window, int id) {
-  setup::FieldTexts fields;
+  FieldTexts fields;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     fields[i] = window_text(GetDlgItem(window, kFieldIds[i]));
   }
   int result = dialog_->command(id, fields);
-  if (result != setup::kStaysOpen) EndDialog(window, result);
+  if (result != kStaysOpen) EndDialog(window, result);
 }
 
 INT_PTR CALLBACK Win32Ui::settings_dialog_proc(HWND window, UINT message,
@@ -123,4 +122,4 @@ INT_PTR CALLBACK Win32Ui::settings_dialog_proc(HWND window, UINT message,
   return FALSE;
 }
 
-}  // namespace platform
+}  // namespace setup

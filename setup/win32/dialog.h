@@ -1,23 +1,23 @@
-// setup_dialog.h: the installer's user interface on Windows: the settings
+// dialog.h: the installer's user interface on Windows: the settings
 // dialog from the resource script, message boxes and the help engine.
-#ifndef WHIRLO_PLATFORM_WIN32_SETUP_DIALOG_H
-#define WHIRLO_PLATFORM_WIN32_SETUP_DIALOG_H
+#ifndef WHIRLO_SETUP_WIN32_DIALOG_H
+#define WHIRLO_SETUP_WIN32_DIALOG_H
 
 #include <windows.h>
 
 #include "setup/setup_ui.h"
 
-namespace platform {
+namespace setup {
 
-class Win32Ui : public setup::SetupUi {
+class Win32Ui : public SetupUi {
  public:
   explicit Win32Ui(HINSTANCE instance) : instance_(instance) {}
 
-  setup::Answer message_box(const std::string& text, const std::string& title,
-                            setup::Buttons buttons, setup::Icon icon) override;
+  Answer message_box(const std::string& text, const std::string& title,
+                            Buttons buttons, Icon icon) override;
   std::string load_string(int id) override;
-  int run_dialog(setup::SettingsDialog& dialog) override;
-  void open_help(const std::string& file, setup::HelpCommand command,
+  int run_dialog(SettingsDialog& dialog) override;
+  void open_help(const std::string& file, HelpCommand command,
                  const std::string& keyword) override;
 
  private:
@@ -28,13 +28,13 @@ class Win32Ui : public setup::SetupUi {
 
   HINSTANCE instance_;
   HWND dialog_window_ = nullptr;  // owner of every box while it is open
-  setup::SettingsDialog* dialog_ = nullptr;
+  SettingsDialog* dialog_ = nullptr;
 };
 
 /// Centres a window on the screen, keeping its size, at the top of the Z
 /// order. A window larger than the screen gets a negative position.
 void centre_window(HWND window);
 
-}  // namespace platform
+}  // namespace setup
 
 #endif

@@ -1,10 +1,10 @@
-// cgi_main.cc: the CGI program's entry on POSIX. The command-line tail is
+// main_posix.cc: the CGI program's entry on POSIX. The command-line tail is
 // argv[1], argv[2], ... joined with single blanks.
 #include <iostream>
 #include <string>
 
-#include "cgi/command_tail.h"
-#include "cgi/driver.h"
+#include "command_tail.h"
+#include "driver.h"
 
 int main(int argc, char** argv) {
   std::string line;

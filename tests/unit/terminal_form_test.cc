@@ -1,5 +1,5 @@
 // The installer's terminal form, driven from a script of lines.
-#include "platform/posix/setup_terminal.h"
+#include "setup/terminal_form.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ Answer answer_to(const std::string& script, Buttons buttons,
                  std::string* output = nullptr) {
   std::istringstream in(script);
   std::ostringstream out;
-  platform::TerminalUi ui(in, out);
+  setup::TerminalUi ui(in, out);
   Answer answer = ui.message_box("Question?", "Title", buttons,
                                  setup::Icon::none);
   if (output) *output = out.str();
@@ -49,7 +49,7 @@ struct FormRun {
 FormRun run_form(const std::string& script) {
   std::istringstream in(script);
   std::ostringstream out;
-  platform::TerminalUi ui(in, out);
+  setup::TerminalUi ui(in, out);
   FormRun run{0, "", {"/c", "/a", "", "Mozilla"}};
   setup::SettingsDialog dialog(run.settings, ui);
   run.result = ui.run_dialog(dialog);

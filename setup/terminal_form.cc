@@ -1,28 +1,27 @@
-#include "setup_terminal.h"
+#include "terminal_form.h"
 
 #include <cctype>
 #include <vector>
 
-#include "setup/messages.h"
-#include "setup/settings_dialog.h"
+#include "messages.h"
+#include "settings_dialog.h"
 
-namespace platform {
+namespace setup {
 namespace {
 
-using setup::Answer;
 
 struct Button {
   const char* label;
   Answer answer;
 };
 
-std::vector<Button> buttons_of(setup::Buttons buttons) {
+std::vector<Button> buttons_of(Buttons buttons) {
   switch (buttons) {
-    case setup::Buttons::ok_cancel:
+    case Buttons::ok_cancel:
       return {{"OK", Answer::ok}, {"Cancel", Answer::cancel}};
-    case setup::Buttons::yes_no:
+    case Buttons::yes_no:
       return {{"Yes", Answer::yes}, {"No", Answer::no}};
-    case setup::Buttons::ok:
+    case Buttons::ok:
       break;
   }
   return {{"OK", Answer::ok}};
@@ -56,7 +55,7 @@ bool TerminalUi::read_line(std::string& line) {
 
 Answer TerminalUi::message_box(const std::string& text,
                                const std::string& title,
-                               setup::Buttons buttons, setup::Icon) {
+                               Buttons buttons, Icon) {
   std::vector<Button> choices = buttons_of(buttons);
   out_ << "[" << title << "] " << text << "\n";
   for (;;) {
@@ -75,10 +74,10 @@ Answer TerminalUi::message_box(const std::string& text,
 }
 
 std::string TerminalUi::load_string(int id) {
-  return setup::string_table_text(id);
+  return string_table_text(id);
 }
 
-bool TerminalUi::read_fields(setup::FieldTexts& fields) {
+bool TerminalUi::read_fields(FieldTexts& fields) {
   out_ << "\n" << TEXT_SETUP_TITLE << "\n" << TEXT_PLACEMENT_NOTE << "\n";
   for (std::size_t i = 0; i < fields.size(); ++i) {
     out_ << kLabels[i] << " [" << fields[i] << "]" << std::endl;
@@ -94,36 +93,36 @@ int TerminalUi::read_command() {
   for (;;) {
     out_ << "Help, OK or Cancel [OK]" << std::endl;
     std::string line;
-    if (!read_line(line)) return setup::kCancelCommand;
+    if (!read_line(line)) return kCancelCommand;
     switch (first_letter(line)) {
       case '\0':
       case 'O':
-        return setup::kOkCommand;
+        return kOkCommand;
       case 'C':
-        return setup::kCancelCommand;
+        return kCancelCommand;
       case 'H':
-        return setup::kHelpCommand;
+        return kHelpCommand;
     }
   }
 }
 
-int TerminalUi::run_dialog(setup::SettingsDialog& dialog) {
-  setup::FieldTexts fields = dialog.initial_fields();
+int TerminalUi::run_dialog(SettingsDialog& dialog) {
+  FieldTexts fields = dialog.initial_fields();
   for (;;) {
-    int id = read_fields(fields) ? read_command() : setup::kCancelCommand;
+    int id = read_fields(fields) ? read_command() : kCancelCommand;
     int result = dialog.command(id, fields);
-    if (result != setup::kStaysOpen) return result;
+    if (result != kStaysOpen) return result;
   }
 }
 
-void TerminalUi::open_help(const std::string& file, setup::HelpCommand command,
+void TerminalUi::open_help(const std::string& file, HelpCommand command,
                            const std::string& keyword) {
   out_ << "Help: " << file;
-  if (command == setup::HelpCommand::contents) {
+  if (command == HelpCommand::contents) {
     out_ << ", contents" << std::endl;
   } else {
     out_ << ", keyword \"" << keyword << "\"" << std::endl;
   }
 }
 
-}  // namespace platform
+}  // namespace setup
