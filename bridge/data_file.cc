@@ -1,8 +1,8 @@
 #include "data_file.h"
 
-#include <cctype>
-
 #include "ini_text.h"
+#include "text/ascii.h"
+#include "text/profile_line.h"
 
 namespace bridge {
 namespace {
@@ -36,35 +36,25 @@ constexpr KeySource kCgiKeys[] = {
     {"Authentication Method", "AUTH_TYPE"},
 };
 
-constexpr char kLineEnd[] = "\r\n";
-
-void add(std::string& text, const std::string& key, const std::string& value) {
+void add(std::string& file, const std::string& key, const std::string& value) {
   std::string clean = clean_value(value);
   if (clean.empty()) return;
-  text += key + "=" + clean + kLineEnd;
+  file += text::key_line(key, clean);
 }
 
-void add_section(std::string& text, const char* name) {
-  if (!text.empty()) text += kLineEnd;
-  text += std::string("[") + name + "]" + kLineEnd;
+void add_section(std::string& file, const char* name) {
+  if (!file.empty()) file += text::kProfileLineEnd;
+  file += text::section_line(name);
 }
 
-std::string lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-bool has_token(const std::string& list, const std::string& token) {
-  std::string text = lower(list);
+bool has_token(const std::string& list, const char* token) {
+  std::string_view items = list;
   std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find(',', start);
-    if (end == std::string::npos) end = text.size();
-    std::string item = text.substr(start, end - start);
-    std::size_t first = item.find_first_not_of(" \t");
-    std::size_t last = item.find_last_not_of(" \t");
-    if (first != std::string::npos && item.substr(first, last - first + 1) == token)
-      return true;
+  while (start <= items.size()) {
+    std::size_t end = items.find(',', start);
+    if (end == std::string::npos) end = items.size();
+    std::string_view item = text::trim_blanks(items.substr(start, end - start));
+    if (text::same_ignoring_case(item, token)) return true;
     start = end + 1;
   }
   return false;

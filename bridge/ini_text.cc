@@ -2,14 +2,14 @@
 
 #include <cctype>
 
+#include "text/ascii.h"
+#include "text/profile_line.h"
+
 namespace bridge {
 namespace {
 
-std::string trim(const std::string& text) {
-  std::size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) return std::string();
-  std::size_t end = text.find_last_not_of(" \t");
-  return text.substr(begin, end - begin + 1);
+std::string trim(const std::string& s) {
+  return std::string(text::trim_blanks(s));
 }
 
 std::vector<std::string> split(const std::string& text, char separator) {
@@ -66,8 +66,7 @@ bool decode_base64(const std::string& text, std::string& bytes) {
 std::string clean_value(const std::string& value) {
   std::string result = value.substr(0, kMaxValueBytes);
   for (char& c : result) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 32 || byte == 127) c = ' ';
+    if (text::is_control_byte(c)) c = ' ';
   }
   return result;
 }
@@ -86,7 +85,7 @@ std::string header_key(const std::string& variable) {
       key += '-';
       word_start = true;
     } else if (std::isalnum(c)) {
-      key += static_cast<char>(word_start ? std::toupper(c) : std::tolower(c));
+      key += word_start ? text::to_upper(char(c)) : text::to_lower(char(c));
       word_start = false;
     } else {
       return std::string();
@@ -119,13 +118,12 @@ std::vector<std::pair<std::string, std::string>> accept_entries(
 
 bool basic_credentials(const std::string& authorization, std::string& user,
                        std::string& password) {
-  std::string text = trim(authorization);
-  std::size_t blank = text.find(' ');
+  std::string field = trim(authorization);
+  std::size_t blank = field.find(' ');
   if (blank == std::string::npos) return false;
-  std::string scheme = text.substr(0, blank);
-  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::string decoded;
-  if (scheme != "basic" || !decode_base64(trim(text.substr(blank + 1)), decoded))
+  if (!text::same_ignoring_case(field.substr(0, blank), "basic") ||
+      !decode_base64(trim(field.substr(blank + 1)), decoded))
     return false;
   std::size_t colon = decoded.find(':');
   if (colon == std::string::npos) return false;

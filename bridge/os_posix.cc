@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "text/write_all.h"
+
 extern char** environ;
 
 namespace bridge {
@@ -206,14 +208,14 @@ std::uint64_t file_size(const std::string& path) {
 int stop_fd() { return g_stop_pipe[0]; }
 
 bool write_stdout(const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    ssize_t written = write(1, data.data() + done, data.size() - done);
-    if (written < 0 && errno == EINTR && !g_stop) continue;
-    if (written <= 0) return false;
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
+  auto write_some = [](const char* part, std::size_t length) {
+    ssize_t written;
+    do {
+      written = write(1, part, length);
+    } while (written < 0 && errno == EINTR && !g_stop);
+    return written;
+  };
+  return text::write_all(data.data(), data.size(), write_some);
 }
 
 bool is_absolute(const std::string& name) {

@@ -5,21 +5,16 @@
 #include <string_view>
 #include <vector>
 
+#include "text/ascii.h"
+
 namespace bridge {
 namespace {
 
 constexpr char kDirectReturn[] = "HTTP/1.0";
 constexpr char kCrlf[] = "\r\n";
 
-std::string lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::string trim(const std::string& text) {
-  std::size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) return std::string();
-  return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+std::string trim(const std::string& s) {
+  return std::string(text::trim_blanks(s));
 }
 
 std::vector<std::string> header_lines(const std::string& header) {
@@ -84,7 +79,7 @@ bool convert_header(const std::string& header, bool nph, std::string& out) {
     std::size_t colon = lines[i].find(':');
     if (colon == std::string::npos || colon == 0 || has_control_byte(lines[i]))
       continue;  // not a header line: a CGI/1.1 server would refuse it
-    std::string name = lower(trim(lines[i].substr(0, colon)));
+    std::string name = text::lower_case(trim(lines[i].substr(0, colon)));
     std::string value = trim(lines[i].substr(colon + 1));
     if (name == "status") {
       if (!direct) status = value;
@@ -111,11 +106,11 @@ bool convert_header(const std::string& header, bool nph, std::string& out) {
 
 std::string push_boundary(const std::string& header) {
   for (const std::string& line : header_lines(header)) {
-    std::string text = lower(line);
-    if (text.compare(0, 13, "content-type:") != 0) continue;
-    if (trim(text.substr(13)).compare(0, 25, "multipart/x-mixed-replace") != 0)
+    std::string folded = text::lower_case(line);
+    if (folded.compare(0, 13, "content-type:") != 0) continue;
+    if (trim(folded.substr(13)).compare(0, 25, "multipart/x-mixed-replace") != 0)
       return std::string();
-    std::size_t at = text.find("boundary=");
+    std::size_t at = folded.find("boundary=");
     if (at == std::string::npos) return std::string();
     std::string boundary = line.substr(at + 9);
     boundary = trim(boundary.substr(0, boundary.find(';')));

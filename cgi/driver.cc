@@ -10,13 +10,14 @@
 #include "platform/platform.h"
 #include "player.h"
 #include "query_parser.h"
+#include "text/product.h"
 
 namespace cgi {
 namespace {
 
 constexpr char kRunBoxText[] =
-    "Whirlo-32 V1.2 error WHL1001 (cannot be executed from RUN box).";
-constexpr char kRunBoxTitle[] = "Whirlo-32 V1.2 for Windows CGI 1.3 servers";
+    WHIRLO_PRODUCT " error WHL1001 (cannot be executed from RUN box).";
+constexpr char kRunBoxTitle[] = WHIRLO_PRODUCT " for Windows CGI 1.3 servers";
 
 bool allowed(const std::string& value, const char* list_key,
              const std::string& config_path) {

@@ -4,6 +4,8 @@
 
 #include <ostream>
 
+#include "text/product.h"
+
 namespace cgi {
 
 enum ErrorNumber : int {
@@ -16,7 +18,7 @@ enum ErrorNumber : int {
   kBadCommand = 2002,
 };
 
-inline constexpr char kProductTitle[] = "Whirlo-32 V1.2";
+inline constexpr char kProductTitle[] = WHIRLO_PRODUCT;
 
 /// The reason of 1004 when the output file was opened but writing the
 /// response into it, or closing it, failed (a full disk, say).

@@ -1,17 +1,15 @@
 #include "picture_path.h"
 
 #include "config/config_names.h"
+#include "text/ascii.h"
 
 namespace cgi {
 namespace {
 
-char fold(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
-
 // Windows opens these names, with any extension, as devices.
 bool is_device_name(const std::string& name) {
-  std::string stem = name.substr(0, name.find('.'));
+  std::string stem = text::upper_case(name.substr(0, name.find('.')));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  for (char& c : stem) c = fold(c);
   for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
     if (stem == device) return true;
   }

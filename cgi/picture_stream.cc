@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/platform.h"
+#include "text/product.h"
 
 namespace cgi {
 namespace {
@@ -42,7 +43,7 @@ std::ostream& operator<<(std::ostream& out, PictureStream& picture) {
     got = picture.gcount();
     out.write(block.data(), got);
   } while (got > 0);
-  out << "\n--sometext\n";
+  out << WHIRLO_PART_END;
   return out;
 }
 

@@ -7,6 +7,7 @@
 #include "picture_stream.h"
 #include "random_generator.h"
 #include "platform/platform.h"
+#include "text/product.h"
 
 namespace cgi {
 namespace {
@@ -111,9 +112,8 @@ bool single_picture(const AnimationRequest& request) {
 
 void write_error_page(std::ostream& out) {
   out << "Content-type: text/html\n\n"
-         "<html><body>Whirlo-32 V1.2, error : WHL1005 (cannot open picture "
-         "files)</body></html>"
-         "\n--sometext\n";
+         "<html><body>" WHIRLO_PRODUCT ", error : WHL1005 (cannot open "
+         "picture files)</body></html>" WHIRLO_PART_END;
 }
 
 std::int32_t counted_end(const AnimationRequest& request) {
@@ -156,8 +156,7 @@ int play_request(AnimationRequest& request, std::ostream& out,
     return 0;
   }
   if (!single_picture(request)) {
-    out << "Content-type: multipart/x-mixed-replace;boundary=sometext\n"
-           "\n--sometext\n";
+    out << "Content-type: " WHIRLO_PUSH_TYPE "\n" WHIRLO_PART_END;
   }
   player.walk();
   return 0;

@@ -1,17 +1,14 @@
 #include "query_parser.h"
 
+#include <utility>
+
 #include "messages.h"
+#include "text/ascii.h"
 
 namespace cgi {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-void uppercase(std::string& text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  }
-}
 
 void set_demonstration(AnimationRequest& request) {
   request.base_name = "Whirlo";
@@ -154,7 +151,7 @@ int parse_query(AnimationRequest& request, std::string& query,
                 std::ostream& errors) {
   query.resize(query.find('\0') == std::string::npos ? query.size()
                                                      : query.find('\0'));
-  uppercase(query);
+  query = text::upper_case(std::move(query));
   if (query.empty()) {
     set_demonstration(request);
     return 0;

@@ -20,7 +20,7 @@ inline constexpr char kViewerQuestion[] =
     "You have changed the default value of the animation viewer. This could "
     "make Whirlo-32 incapible of animating. Change to Mozilla?";
 inline constexpr char kInstalledMessage[] =
-    "Whirlo-32 V1.2 has been installed! Please see the Whirlo32.DOC or "
+    WHIRLO_PRODUCT " has been installed! Please see the Whirlo32.DOC or "
     "Whirlo32.WRI files in your anim. path for more information.";
 inline constexpr char kCancelledMessage[] =
     "Error: Whirlo has not been installed.";

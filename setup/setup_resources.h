@@ -4,6 +4,8 @@
 #ifndef WHIRLO_SETUP_SETUP_RESOURCES_H
 #define WHIRLO_SETUP_SETUP_RESOURCES_H
 
+#include "text/product.h"
+
 #define IDD_SETTINGS 101
 
 #define IDC_HELP_BUTTON 3
@@ -18,13 +20,12 @@
 #define IDS_NO_MEMORY 8
 #define IDS_CANNOT_CREATE_PATH 9
 
-#define TEXT_SETUP_TITLE "Whirlo-32 V1.2 Setup"
+#define TEXT_SETUP_TITLE WHIRLO_PRODUCT " Setup"
 #define TEXT_LABEL_CGI_DIRECTORY "Windows CGI Path :"
 #define TEXT_LABEL_ANIMATION_DIRECTORY "Animations Path :"
 #define TEXT_LABEL_ALLOWED_REFERERS "Allow only users referering from :"
 #define TEXT_LABEL_ANIMATING_VIEWERS "Viewer that allows animation :"
 #define TEXT_PLACEMENT_GROUP "PELK.INI placement"
-/* One literal: the resource compiler does not join adjacent strings. */
 #define TEXT_PLACEMENT_NOTE "The PELK.INI will be placed in the CGI directory. To use the PELK.INI in your windows directory, delete the one created in you CGI directory."
 
 /* Message 7 ends in a blank and is shown without a file name. */

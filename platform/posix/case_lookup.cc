@@ -8,7 +8,7 @@
 #include <map>
 #include <vector>
 
-#include "ascii_case.h"
+#include "text/ascii.h"
 
 namespace platform {
 namespace {
@@ -44,7 +44,7 @@ bool match_in(const std::string& dir, const std::string& component,
               std::string& match) {
   bool found = false;
   for (const std::string& name : directory_listing(dir)) {
-    if (same_name(name, component) && (!found || name < match)) {
+    if (text::same_ignoring_case(name, component) && (!found || name < match)) {
       match = name;
       found = true;
     }

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "text/write_all.h"
+
 namespace platform {
 namespace {
 
@@ -124,6 +126,13 @@ FileReplacement::~FileReplacement() {
   if (fd_ < 0) return;
   unlink(temporary_.c_str());  // while the lock is still held
   close(fd_);
+}
+
+bool FileReplacement::write(const char* data, std::size_t size) {
+  auto write_some = [this](const char* part, std::size_t length) {
+    return ::write(fd_, part, length);
+  };
+  return fd_ >= 0 && text::write_all(data, size, write_some);
 }
 
 bool FileReplacement::commit(bool replace) {

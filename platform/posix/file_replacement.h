@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <string>
 
 namespace platform {
@@ -23,6 +24,10 @@ class FileReplacement {
 
   /// The temporary's descriptor, or -1 when it could not be created.
   int fd() const { return fd_; }
+
+  /// Writes all `size` bytes to the temporary. False when it is not open
+  /// or a write failed.
+  bool write(const char* data, std::size_t size);
 
   /// Flushes the temporary to disk and gives it the path, replacing what is
   /// there, or, without `replace`, only where nothing is; then flushes the

@@ -7,26 +7,21 @@
 
 #include <vector>
 
-#include "ascii_case.h"
 #include "case_lookup.h"
 #include "file_replacement.h"
 #include "platform.h"
+#include "text/ascii.h"
 
 namespace platform {
 namespace {
 
-bool copy_bytes(int from, int to) {
+bool copy_bytes(int from, FileReplacement& to) {
   std::vector<char> buffer(65536);
   for (;;) {
     ssize_t n = read(from, buffer.data(), buffer.size());
     if (n == 0) return true;
     if (n < 0) return false;
-    for (ssize_t done = 0; done < n;) {
-      ssize_t m = write(to, buffer.data() + done,
-                        static_cast<std::size_t>(n - done));
-      if (m < 0) return false;
-      done += m;
-    }
+    if (!to.write(buffer.data(), static_cast<std::size_t>(n))) return false;
   }
 }
 
@@ -56,7 +51,7 @@ bool copy_target(const std::string& destination, const struct stat& source,
 bool copy_open_file(int from, const struct stat& source,
                     const std::string& target, bool fail_if_exists) {
   FileReplacement copy(target, source.st_mode & 07777);
-  return copy.fd() >= 0 && copy_bytes(from, copy.fd()) &&
+  return copy.fd() >= 0 && copy_bytes(from, copy) &&
          copy.commit(!fail_if_exists);
 }
 
@@ -67,7 +62,7 @@ bool remove_leftovers(const std::string& folder, const std::string& leaf) {
   std::vector<std::string> found;
   if (DIR* d = opendir(folder.empty() ? "." : folder.c_str())) {
     while (dirent* entry = readdir(d)) {
-      if (same_name(entry->d_name, leaf)) {
+      if (text::same_ignoring_case(entry->d_name, leaf)) {
         found.push_back(folder + entry->d_name);
       }
     }

@@ -14,10 +14,6 @@ namespace platform {
 bool find_profile_value(std::string_view text, std::string_view section,
                         std::string_view key, std::string& value);
 
-/// `text` less the blanks and control bytes that profile lines ignore at
-/// both ends.
-std::string_view trim_profile_text(std::string_view text);
-
 }  // namespace platform
 
 #endif

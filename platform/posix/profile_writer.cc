@@ -1,6 +1,6 @@
-// profile_writer.cc: the private-profile writer. Matching follows the
-// reader (profile_parser.cc): trimmed lines, a header is "[" ... "]", a
-// key line splits at its first "=", names match without regard to case.
+// profile_writer.cc: the private-profile writer. Lines are matched with
+// the reader's grammar (text/profile_line.h); names match without regard
+// to case.
 #include "profile_writer.h"
 
 #include <fcntl.h>
@@ -12,52 +12,28 @@
 #include <iterator>
 #include <vector>
 
-#include "ascii_case.h"
 #include "case_lookup.h"
 #include "file_replacement.h"
 #include "platform.h"
-#include "profile_parser.h"
+#include "text/ascii.h"
+#include "text/profile_line.h"
 #include "windows_directory.h"
 
 namespace platform {
 namespace {
 
-constexpr char kLineEnd[] = "\r\n";
+using text::ProfileLine;
 
-// One line of the text: its content is [begin, end), the next line starts
-// at next (after one CR LF, CR or LF).
-struct Line {
-  std::size_t begin, end, next;
-};
-
-std::vector<Line> split_lines(std::string_view text) {
-  std::vector<Line> lines;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::size_t next = end;
-    if (next < text.size() && text[next] == '\r') ++next;
-    if (next < text.size() && text[next] == '\n' &&
-        (next == end || text[end] == '\r')) {
-      ++next;
-    }
-    lines.push_back({pos, end, next});
-    pos = next;
+std::vector<ProfileLine> split_lines(std::string_view text) {
+  std::vector<ProfileLine> lines;
+  for (std::size_t pos = 0; pos < text.size(); pos = lines.back().next) {
+    lines.push_back(text::profile_line_at(text, pos));
   }
   return lines;
 }
 
-bool is_header(std::string_view line, std::string_view* name) {
-  if (line.empty() || line[0] != '[') return false;
-  std::size_t close = line.rfind(']');
-  if (close == std::string_view::npos) return false;
-  if (name) *name = trim_profile_text(line.substr(1, close - 1));
-  return true;
-}
-
-std::string_view content(std::string_view text, const Line& line) {
-  return trim_profile_text(text.substr(line.begin, line.end - line.begin));
+std::string_view content(std::string_view text, const ProfileLine& line) {
+  return text::trim_profile_text(text.substr(line.begin, line.end - line.begin));
 }
 
 std::string_view drop_leading_blanks(std::string_view value) {
@@ -66,22 +42,18 @@ std::string_view drop_leading_blanks(std::string_view value) {
                                          : value.substr(begin);
 }
 
-std::string key_line(std::string_view key, std::string_view value) {
-  return std::string(key) + "=" + std::string(value) + kLineEnd;
-}
-
 // Text followed by `insertion` at `pos`, with a line end put before it
 // when the text there ends in a line without one.
 std::string insert_at(std::string_view text, std::size_t pos,
                       const std::string& insertion) {
   std::string result(text.substr(0, pos));
   if (!result.empty() && result.back() != '\n' && result.back() != '\r') {
-    result += kLineEnd;
+    result += text::kProfileLineEnd;
   }
   return result + insertion + std::string(text.substr(pos));
 }
 
-std::string replace_line(std::string_view text, const Line& line,
+std::string replace_line(std::string_view text, const ProfileLine& line,
                          std::string_view key_spelling,
                          std::string_view value) {
   return std::string(text.substr(0, line.begin)) + std::string(key_spelling) +
@@ -90,25 +62,25 @@ std::string replace_line(std::string_view text, const Line& line,
 
 // Sets the key in the section whose header is lines[header]. The section
 // runs to the next header.
-std::string edit_section(std::string_view text, const std::vector<Line>& lines,
+std::string edit_section(std::string_view text,
+                         const std::vector<ProfileLine>& lines,
                          std::size_t header, std::string_view key,
                          std::string_view value) {
   std::size_t last_filled = header;
   for (std::size_t i = header + 1; i < lines.size(); ++i) {
     std::string_view line = content(text, lines[i]);
-    if (is_header(line, nullptr)) break;
+    std::string_view name, held;
+    if (text::section_header(line, name)) break;
     if (line.empty()) continue;
     last_filled = i;
-    std::size_t equals = line.find('=');
-    std::string_view name = trim_profile_text(line.substr(0, equals));
-    if (!same_name(name, key)) continue;
-    if (equals != std::string_view::npos &&
-        trim_profile_text(line.substr(equals + 1)) == value) {
+    bool has_value = text::split_key_line(line, name, held);
+    if (!text::same_ignoring_case(name, key)) continue;
+    if (has_value && held == value) {
       return std::string(text);  // already holds the value
     }
     return replace_line(text, lines[i], name, value);
   }
-  return insert_at(text, lines[last_filled].next, key_line(key, value));
+  return insert_at(text, lines[last_filled].next, text::key_line(key, value));
 }
 
 // The mode a new file gets: what open() would give with 0666.
@@ -118,22 +90,12 @@ mode_t default_file_mode() {
   return 0666 & ~mask;
 }
 
-bool write_all(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Writes a temporary file beside `path` and renames it over `path`, so a
 // reader sees either the old file or the new one, also after power loss.
 bool replace_file(const std::string& path, const std::string& bytes,
                   mode_t mode) {
   FileReplacement replacement(path, mode);
-  return replacement.fd() >= 0 && write_all(replacement.fd(), bytes) &&
+  return replacement.write(bytes.data(), bytes.size()) &&
          replacement.commit(true);
 }
 
@@ -149,32 +111,29 @@ bool read_file(const std::string& path, std::string& text) {
 
 bool profile_write_allowed(std::string_view section, std::string_view key,
                            std::string_view value) {
-  auto breaks_lines = [](std::string_view s) {
-    return s.find_first_of(std::string_view("\r\n\0", 3)) !=
-           std::string_view::npos;
-  };
-  std::string_view name = trim_profile_text(key);
-  return !breaks_lines(section) && !breaks_lines(key) &&
-         !breaks_lines(value) && !name.empty() &&
+  std::string_view name = text::trim_profile_text(key);
+  return !text::holds_control_byte(section) &&
+         !text::holds_control_byte(key) && !text::holds_control_byte(value) &&
+         !name.empty() &&
          key.find('=') == std::string_view::npos && name[0] != '[' &&
          section.find(']') == std::string_view::npos;
 }
 
 std::string edit_profile_text(std::string_view text, std::string_view section,
                               std::string_view key, std::string_view value) {
-  section = trim_profile_text(section);
-  key = trim_profile_text(key);
+  section = text::trim_profile_text(section);
+  key = text::trim_profile_text(key);
   value = drop_leading_blanks(value);
-  std::vector<Line> lines = split_lines(text);
+  std::vector<ProfileLine> lines = split_lines(text);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string_view name;
-    if (is_header(content(text, lines[i]), &name) && same_name(name, section)) {
+    if (text::section_header(content(text, lines[i]), name) &&
+        text::same_ignoring_case(name, section)) {
       return edit_section(text, lines, i, key, value);
     }
   }
   return insert_at(text, text.size(),
-                   "[" + std::string(section) + "]" + kLineEnd +
-                       key_line(key, value));
+                   text::section_line(section) + text::key_line(key, value));
 }
 
 bool write_profile_string(const std::string& section, const std::string& key,

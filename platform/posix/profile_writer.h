@@ -9,8 +9,9 @@
 
 namespace platform {
 
-/// False for what the file format cannot hold: CR, LF or NUL anywhere, an
-/// empty key, a key with "=" or starting with "[", a section with "]".
+/// False for what the file format cannot hold: a control byte anywhere
+/// (text::holds_control_byte), an empty key, a key with "=" or starting
+/// with "[", a section with "]".
 bool profile_write_allowed(std::string_view section, std::string_view key,
                            std::string_view value);
 

@@ -1,20 +1,15 @@
 #include "document_check.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <set>
 
 #include "context_hash.h"
+#include "text/ascii.h"
 
 namespace helpc {
 
 namespace {
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 void check_ids(const HelpDocument& doc) {
   std::map<int32_t, std::string> hashes;
@@ -29,11 +24,11 @@ void check_ids(const HelpDocument& doc) {
 
 void check_jumps(const HelpDocument& doc) {
   std::set<std::string> ids;
-  for (const Topic& t : doc.topics) ids.insert(lower(t.id));
+  for (const Topic& t : doc.topics) ids.insert(text::lower_case(t.id));
   for (const Topic& t : doc.topics)
     for (const Paragraph& p : t.paragraphs)
       for (const Span& s : p.spans)
-        if (s.kind == Span::jump && !ids.count(lower(s.target)))
+        if (s.kind == Span::jump && !ids.count(text::lower_case(s.target)))
           throw SourceError("topic \"" + t.id + "\" jumps to unknown \"" + s.target + "\"");
 }
 
@@ -43,7 +38,7 @@ void check_keywords_and_maps(const HelpDocument& doc) {
   std::set<uint32_t> maps;
   for (const Topic& t : doc.topics) {
     for (const std::string& k : t.keywords)
-      if (!keywords.insert(lower(k)).second)
+      if (!keywords.insert(text::lower_case(k)).second)
         throw SourceError("keyword \"" + k + "\" given twice");
     for (uint32_t m : t.map_numbers)
       if (!maps.insert(m).second)

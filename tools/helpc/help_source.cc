@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cp1252.h"
+#include "text/ascii.h"
 
 namespace helpc {
 
@@ -15,9 +16,7 @@ bool starts_with(const std::string& s, const std::string& prefix) {
 }
 
 std::string trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+  return std::string(text::trim_blanks(s));
 }
 
 std::vector<std::string> split(const std::string& s, char sep) {

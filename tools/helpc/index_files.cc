@@ -1,11 +1,11 @@
 #include "index_files.h"
 
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
 #include "btree.h"
 #include "context_hash.h"
+#include "text/ascii.h"
 
 namespace helpc {
 
@@ -84,11 +84,7 @@ Bytes map_file(const HelpDocument& doc, const std::vector<uint32_t>& offsets) {
 }  // namespace
 
 bool keyword_less(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(
-      a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::toupper(static_cast<unsigned char>(x)) <
-               std::toupper(static_cast<unsigned char>(y));
-      });
+  return text::less_ignoring_case(a, b);
 }
 
 void add_index_files(const HelpDocument& doc, const std::vector<uint32_t>& offsets,
