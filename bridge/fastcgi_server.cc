@@ -409,10 +409,11 @@ void Server::start(Request& request) {
     refuse(peer, request.id, request.job.nph, refusal);
     return;
   }
-  request.stream = std::make_unique<Stream>(child, request.job.spool.files().output,
+  request.stream = std::make_unique<Stream>(std::move(child), request.job.spool.files().output,
                                             request.job.settings, request.job.nph,
                                             Clock::now());
-  if (child.event >= 0) watch(child.event, tag(kProgram, request.serial), EPOLLIN);
+  int ended = request.stream->child().event;
+  if (ended >= 0) watch(ended, tag(kProgram, request.serial), EPOLLIN);
   service(request.serial, Clock::now());
 }
 

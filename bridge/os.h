@@ -10,12 +10,48 @@
 
 namespace bridge {
 
-/// A started program. Only the implementation looks inside.
+struct Child;
+
+/// Ends the child and everything it started, and collects it. Does nothing
+/// once it has been collected.
+void kill_child(Child& child);
+
+/// A started program; it is ended and collected when its Child goes. Only
+/// the implementation looks inside.
 struct Child {
+  Child() = default;
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  Child(Child&& other) noexcept { take(other); }
+  Child& operator=(Child&& other) noexcept {
+    if (this != &other) {
+      kill_child(*this);
+      take(other);
+    }
+    return *this;
+  }
+  ~Child() { kill_child(*this); }
+
+  /// Forgets a process that has been collected, closing nothing.
+  void forget() {
+    id = 0;
+    handle = group = nullptr;
+    event = -1;
+  }
+
   long long id = 0;        // process id; 0 once collected
   void* handle = nullptr;  // process handle where the platform has one
   void* group = nullptr;   // job object where the platform has one
   int event = -1;          // POSIX: a descriptor readable once it has ended
+
+ private:
+  void take(Child& other) {
+    id = other.id;
+    handle = other.handle;
+    group = other.group;
+    event = other.event;
+    other.forget();
+  }
 };
 
 /// How a program ended: its exit code, or on POSIX the signal that ended it.
@@ -63,10 +99,6 @@ bool start_child(const std::string& program,
 /// Looks at the child without waiting; fills `exit` once it has ended and
 /// collects it.
 ChildState poll_child(Child& child, ProgramExit& exit);
-
-/// Ends the child and everything it started, and collects it. Does nothing
-/// once it has been collected.
-void kill_child(Child& child);
 
 /// The size of the file at `path`; 0 when it cannot be read.
 std::uint64_t file_size(const std::string& path);

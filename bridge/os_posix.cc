@@ -166,7 +166,7 @@ namespace {
 
 void forget_child(Child& child) {
   if (child.event >= 0) close(child.event);
-  child = Child();
+  child.forget();
 }
 
 }  // namespace

@@ -180,7 +180,7 @@ ChildState poll_child(Child& child, ProgramExit& exit) {
   exit.code = static_cast<int>(code);
   CloseHandle(process);
   if (child.group) CloseHandle(static_cast<HANDLE>(child.group));
-  child = Child();
+  child.forget();
   return ChildState::kExited;
 }
 
@@ -193,7 +193,7 @@ void kill_child(Child& child) {
   WaitForSingleObject(process, INFINITE);
   CloseHandle(process);
   if (job) CloseHandle(job);
-  child = Child();
+  child.forget();
 }
 
 bool write_stdout(const std::string& data) {

@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "error_response.h"
 #include "job.h"
@@ -32,7 +33,7 @@ int run_bridge(const char* argv0) {
   if (body != BodyResult::kOk) return refuse(job.nph, body_refusal(body));
   Child child;
   if (!start_job(job, body_length, child, refusal)) return refuse(job.nph, refusal);
-  Stream stream(child, job.spool.files().output, job.settings, job.nph,
+  Stream stream(std::move(child), job.spool.files().output, job.settings, job.nph,
                 Clock::now());
   relay_to_stdout(stream);
   if (judge_run(job, stream.report(), refusal)) return refuse(job.nph, refusal);

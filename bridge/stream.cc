@@ -1,6 +1,7 @@
 #include "stream.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "program_exit.h"
@@ -21,7 +22,7 @@ std::vector<char>& read_block() {
 
 Stream::Stream(Child child, const std::string& output_path,
                const Settings& settings, bool nph, Clock::time_point now)
-    : child_(child),
+    : child_(std::move(child)),
       tail_(std::fopen(output_path.c_str(), "rb")),
       relay_(nph),
       streaming_(settings.frame_interval_ms > 0),
@@ -32,7 +33,6 @@ Stream::Stream(Child child, const std::string& output_path,
       output_path_(output_path) {}
 
 Stream::~Stream() {
-  kill_child(child_);
   if (tail_) std::fclose(tail_);
 }
 

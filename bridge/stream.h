@@ -36,7 +36,7 @@ class Stream {
          bool nph, Clock::time_point now);
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
-  ~Stream();  // ends the program if it still runs
+  ~Stream();  // the program, if it still runs, ends with child_
 
   /// Does what is due at `now`: notes the program's end, enforces the time
   /// limit and the cap, reads new output.
