@@ -17,11 +17,11 @@ namespace bridge {
 namespace fcgi {
 
 enum RecordType : unsigned char {
-  kBeginRequest = 1, kAbortRequest, kEndRequest, kParams, kStdin, kStdout,
-  kStderr, kData, kGetValues, kGetValuesResult, kUnknownType
+  BEGIN_REQUEST = 1, ABORT_REQUEST, END_REQUEST, PARAMS, STDIN, STDOUT,
+  STDERR, DATA, GET_VALUES, GET_VALUES_RESULT, UNKNOWN_TYPE
 };
 enum ProtocolStatus : unsigned char {
-  kRequestComplete = 0, kCantMpxConn = 1, kOverloaded = 2, kUnknownRole = 3
+  REQUEST_COMPLETE = 0, CANT_MPX_CONN = 1, OVERLOADED = 2, UNKNOWN_ROLE = 3
 };
 
 using Params = std::vector<std::pair<std::string, std::string>>;
@@ -93,11 +93,11 @@ class Connection {
   bool keep_connection(unsigned id) const;
 
  private:
-  // kRunning: the body has ended; kAborted: on_abort was called; kRefused:
+  // RUNNING: the body has ended; ABORTED: on_abort was called; REFUSED:
   // answered by the connection, later records are ignored.
-  enum class Stage { kParams, kStdin, kRunning, kAborted, kRefused };
+  enum class Stage { PARAMS, STDIN, RUNNING, ABORTED, REFUSED };
   struct Request {
-    Stage stage = Stage::kParams;
+    Stage stage = Stage::PARAMS;
     bool keep = false;
     std::string params;
   };
@@ -126,4 +126,4 @@ class Connection {
 }  // namespace fcgi
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_FASTCGI_H

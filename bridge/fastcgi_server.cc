@@ -29,13 +29,13 @@ namespace bridge {
 namespace {
 
 // Bytes queued for one connection before its streams wait for the client.
-constexpr std::size_t kHighWater = 256 * 1024;
-constexpr std::size_t kReadBlock = 64 * 1024;
+constexpr std::size_t HIGH_WATER = 256 * 1024;
+constexpr std::size_t READ_BLOCK = 64 * 1024;
 // Without a pidfd or an inotify watch, a run is looked at this often.
-constexpr auto kFallbackStep = std::chrono::milliseconds(5);
+constexpr auto FALLBACK_STEP = std::chrono::milliseconds(5);
 
 // An epoll event's data: what it is about in the top byte, a serial below.
-enum Source : std::uint64_t { kListener = 1, kStop, kWatches, kPeer, kProgram };
+enum Source : std::uint64_t { LISTENER = 1, STOP, WATCHES, PEER, PROGRAM };
 
 std::uint64_t tag(Source source, std::uint64_t serial) {
   return (static_cast<std::uint64_t>(source) << 56) | serial;
@@ -169,9 +169,9 @@ bool Server::open() {
   watches_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   fcntl(listener_, F_SETFD, FD_CLOEXEC);
   fcntl(listener_, F_SETFL, fcntl(listener_, F_GETFL) | O_NONBLOCK);
-  if (epoll_ < 0 || !watch(listener_, tag(kListener, 0), EPOLLIN)) return false;
-  if (stop_fd() >= 0) watch(stop_fd(), tag(kStop, 0), EPOLLIN);
-  if (watches_ >= 0) watch(watches_, tag(kWatches, 0), EPOLLIN);
+  if (epoll_ < 0 || !watch(listener_, tag(LISTENER, 0), EPOLLIN)) return false;
+  if (stop_fd() >= 0) watch(stop_fd(), tag(STOP, 0), EPOLLIN);
+  if (watches_ >= 0) watch(watches_, tag(WATCHES, 0), EPOLLIN);
   return true;
 }
 
@@ -195,18 +195,18 @@ void Server::run() {
 void Server::dispatch(const epoll_event& event) {
   std::uint64_t serial = serial_of(event.data.u64);
   switch (source_of(event.data.u64)) {
-    case kListener:
+    case LISTENER:
       accept_peers();
       break;
-    case kStop:
+    case STOP:
       break;
-    case kWatches:
+    case WATCHES:
       read_watches();
       break;
-    case kProgram:
+    case PROGRAM:
       service(serial, Clock::now());
       break;
-    case kPeer: {
+    case PEER: {
       auto found = peers_.find(serial);
       if (found == peers_.end()) break;
       Peer& peer = *found->second;
@@ -230,7 +230,7 @@ void Server::accept_peers() {
     auto peer = std::make_unique<Peer>();
     peer->serial = next_serial_++;
     peer->fd = fd;
-    if (!watch(fd, tag(kPeer, peer->serial), EPOLLIN | EPOLLRDHUP)) {
+    if (!watch(fd, tag(PEER, peer->serial), EPOLLIN | EPOLLRDHUP)) {
       close(fd);
       continue;
     }
@@ -239,7 +239,7 @@ void Server::accept_peers() {
 }
 
 void Server::read_peer(Peer& peer) {
-  static std::vector<char> block(kReadBlock);
+  static std::vector<char> block(READ_BLOCK);
   for (int round = 0; round < 16; ++round) {
     ssize_t got = read(peer.fd, block.data(), block.size());
     if (got < 0 && errno == EINTR) continue;
@@ -285,7 +285,7 @@ void Server::flush(Peer& peer) {
     }
     peer.sent += static_cast<std::size_t>(done);
   }
-  if (peer.sent > kHighWater || peer.queued() == 0) {
+  if (peer.sent > HIGH_WATER || peer.queued() == 0) {
     peer.out.erase(0, peer.sent);
     peer.sent = 0;
   }
@@ -293,7 +293,7 @@ void Server::flush(Peer& peer) {
   if (arm != peer.writable_armed) {
     epoll_event event = {};
     event.events = EPOLLIN | EPOLLRDHUP | (arm ? EPOLLOUT : 0u);
-    event.data.u64 = tag(kPeer, peer.serial);
+    event.data.u64 = tag(PEER, peer.serial);
     epoll_ctl(epoll_, EPOLL_CTL_MOD, peer.fd, &event);
     peer.writable_armed = arm;
   }
@@ -302,7 +302,7 @@ void Server::flush(Peer& peer) {
 
 // After the client has taken queued bytes, streams that waited may go on.
 void Server::resume(Peer& peer) {
-  if (peer.queued() >= kHighWater) return;
+  if (peer.queued() >= HIGH_WATER) return;
   std::vector<std::uint64_t> waiting;
   for (const auto& entry : peer.requests) waiting.push_back(entry.second);
   for (std::uint64_t serial : waiting) service(serial, Clock::now());
@@ -320,14 +320,14 @@ void Server::close_peer(std::uint64_t serial) {
 
 void Server::send_stdout(Peer& peer, unsigned id, std::string_view data) {
   std::string records;
-  fcgi::append_stream(records, fcgi::kStdout, id, data);
+  fcgi::append_stream(records, fcgi::STDOUT, id, data);
   send(peer, std::move(records));
 }
 
 void Server::end_request(Peer& peer, unsigned id) {
   std::string records;
-  fcgi::append_stream(records, fcgi::kStdout, id, std::string_view());
-  fcgi::append_end_request(records, id, 0, fcgi::kRequestComplete);
+  fcgi::append_stream(records, fcgi::STDOUT, id, std::string_view());
+  fcgi::append_end_request(records, id, 0, fcgi::REQUEST_COMPLETE);
   bool keep = peer.protocol.keep_connection(id);
   peer.protocol.finished(id);
   auto found = peer.requests.find(id);
@@ -382,7 +382,7 @@ void Server::begin_request(Peer& peer, unsigned id, fcgi::Params params) {
   BodyResult body = run.body.begin(env_value(run.job.env, "CONTENT_LENGTH"),
                                    run.job.settings.max_body,
                                    run.job.spool.files().content);
-  if (body != BodyResult::kOk) refuse(peer, id, run.job.nph, body_refusal(body));
+  if (body != BodyResult::OK) refuse(peer, id, run.job.nph, body_refusal(body));
 }
 
 void Server::body_bytes(Peer& peer, unsigned id, std::string_view data) {
@@ -390,7 +390,7 @@ void Server::body_bytes(Peer& peer, unsigned id, std::string_view data) {
   if (!request || request->stream) return;
   BodyResult result = data.empty() ? request->body.end()
                                    : request->body.add(data.data(), data.size());
-  if (result != BodyResult::kOk) {
+  if (result != BodyResult::OK) {
     refuse(peer, id, request->job.nph, body_refusal(result));
   } else if (data.empty()) {
     start(*request);
@@ -413,7 +413,7 @@ void Server::start(Request& request) {
                                             request.job.settings, request.job.nph,
                                             Clock::now());
   int ended = request.stream->child().event;
-  if (ended >= 0) watch(ended, tag(kProgram, request.serial), EPOLLIN);
+  if (ended >= 0) watch(ended, tag(PROGRAM, request.serial), EPOLLIN);
   service(request.serial, Clock::now());
 }
 
@@ -426,7 +426,7 @@ void Server::service(std::uint64_t serial, Clock::time_point now) {
   Peer& peer = *peers_.at(request->peer);
   stream.update(now);
   std::string piece;
-  while (peer.queued() < kHighWater && stream.take(now, piece))
+  while (peer.queued() < HIGH_WATER && stream.take(now, piece))
     send_stdout(peer, request->id, piece);
   if (stream.finished()) {
     finish(*request);
@@ -478,7 +478,7 @@ void Server::schedule(Request& request, Clock::time_point now) {
   Clock::time_point wake = stream.wake_time();
   bool blind = stream.program_running() &&
                (stream.child().event < 0 || (stream.wants_output() && request.watch < 0));
-  if (blind) wake = std::min(wake, now + kFallbackStep);
+  if (blind) wake = std::min(wake, now + FALLBACK_STEP);
   if (wake == Clock::time_point::max() || wake == request.scheduled) return;
   request.scheduled = wake;
   timers_.emplace(wake, request.serial);

@@ -43,9 +43,9 @@ std::string command_line(const std::string& program,
 
 }  // namespace
 
-const bool kExitCodeIsByte = false;
-const char kExecutableSuffix[] = ".exe";
-const char kPathSeparators[] = "\\/";
+const bool EXIT_CODE_IS_BYTE = false;
+const char EXECUTABLE_SUFFIX[] = ".exe";
+const char PATH_SEPARATORS[] = "\\/";
 
 void prepare_process() {
   _setmode(_fileno(stdin), _O_BINARY);
@@ -172,8 +172,8 @@ bool start_child(const std::string& program,
 
 ChildState poll_child(Child& child, ProgramExit& exit) {
   HANDLE process = static_cast<HANDLE>(child.handle);
-  if (!process) return ChildState::kExited;
-  if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) return ChildState::kRunning;
+  if (!process) return ChildState::EXITED;
+  if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) return ChildState::RUNNING;
   DWORD code = 0;
   GetExitCodeProcess(process, &code);
   exit = ProgramExit();
@@ -181,7 +181,7 @@ ChildState poll_child(Child& child, ProgramExit& exit) {
   CloseHandle(process);
   if (child.group) CloseHandle(static_cast<HANDLE>(child.group));
   child.forget();
-  return ChildState::kExited;
+  return ChildState::EXITED;
 }
 
 void kill_child(Child& child) {

@@ -10,8 +10,8 @@
 namespace bridge {
 namespace {
 
-constexpr char kDirectReturn[] = "HTTP/1.0";
-constexpr char kCrlf[] = "\r\n";
+constexpr char DIRECT_RETURN[] = "HTTP/1.0";
+constexpr char CRLF[] = "\r\n";
 
 std::string trim(const std::string& s) {
   return std::string(text::trim_blanks(s));
@@ -60,7 +60,7 @@ bool has_control_byte(const std::string& line) {
 }  // namespace
 
 bool convert_header(const std::string& header, bool nph, std::string& out) {
-  bool direct = header.compare(0, 8, kDirectReturn) == 0;
+  bool direct = header.compare(0, 8, DIRECT_RETURN) == 0;
   if (nph && direct) {
     out = header;
     return true;
@@ -88,18 +88,18 @@ bool convert_header(const std::string& header, bool nph, std::string& out) {
     if (name == "uri" || name == "location") {
       redirect = true;
       if (name == "uri") {
-        fields += "Location: " + value + kCrlf;
+        fields += "Location: " + value + CRLF;
         continue;
       }
     }
-    fields += lines[i] + kCrlf;
+    fields += lines[i] + CRLF;
   }
   if (nph) {
     if (status.empty()) status = redirect ? "302 Found" : "200 OK";
-    out = "HTTP/1.0 " + status + kCrlf + fields + kCrlf;
+    out = "HTTP/1.0 " + status + CRLF + fields + CRLF;
   } else {
     if (status.empty() && fields.empty()) status = "200 OK";
-    out = (status.empty() ? "" : "Status: " + status + kCrlf) + fields + kCrlf;
+    out = (status.empty() ? "" : "Status: " + status + CRLF) + fields + CRLF;
   }
   return true;
 }
@@ -122,10 +122,10 @@ std::string push_boundary(const std::string& header) {
 }
 
 Piece OutputRelay::next(std::string& out) {
-  if (stage_ == kBroken) return Piece::kFailed;
-  if (stage_ == kHeader) {
+  if (stage_ == BROKEN) return Piece::FAILED;
+  if (stage_ == HEADER) {
     Piece result = take_header();
-    if (result != Piece::kData) return result;
+    if (result != Piece::DATA) return result;
   }
   return take_body(out);
 }
@@ -133,30 +133,30 @@ Piece OutputRelay::next(std::string& out) {
 Piece OutputRelay::take_header() {
   std::size_t end = header_end(pending_);
   if (end == std::string::npos) {
-    if (pending_.size() > kMaxHeaderBytes) {
-      stage_ = kBroken;
-      return Piece::kFailed;
+    if (pending_.size() > MAX_HEADER_BYTES) {
+      stage_ = BROKEN;
+      return Piece::FAILED;
     }
-    if (!finished_ || pending_.empty()) return Piece::kNone;
+    if (!finished_ || pending_.empty()) return Piece::NONE;
     end = pending_.size();
   }
-  if (end > kMaxHeaderBytes + 3) {
-    stage_ = kBroken;
-    return Piece::kFailed;
+  if (end > MAX_HEADER_BYTES + 3) {
+    stage_ = BROKEN;
+    return Piece::FAILED;
   }
   std::string header = pending_.substr(0, end);
   std::string converted;
   if (!convert_header(header, nph_, converted)) {
-    stage_ = kBroken;
-    return Piece::kFailed;
+    stage_ = BROKEN;
+    return Piece::FAILED;
   }
   std::string boundary = push_boundary(header);
   if (!boundary.empty()) delimiter_ = "\n--" + boundary;
   in_parts_ = false;
   pending_ = converted + pending_.substr(end);
   scanned_ = converted.size();
-  stage_ = kBody;
-  return Piece::kData;
+  stage_ = BODY;
+  return Piece::DATA;
 }
 
 void OutputRelay::feed(const char* data, std::size_t size) {
@@ -171,9 +171,9 @@ void OutputRelay::feed(const char* data, std::size_t size) {
 }
 
 Piece OutputRelay::take_all(std::string& out) {
-  if (stage_ != kBody || buffered() == 0) return Piece::kNone;
+  if (stage_ != BODY || buffered() == 0) return Piece::NONE;
   take_rest(out);
-  return Piece::kData;
+  return Piece::DATA;
 }
 
 void OutputRelay::take_rest(std::string& out) {
@@ -188,19 +188,19 @@ void OutputRelay::take_rest(std::string& out) {
 // last delimiter's header block is the last part, sent when the file is
 // complete.
 Piece OutputRelay::take_body(std::string& out) {
-  if (buffered() == 0) return Piece::kNone;
+  if (buffered() == 0) return Piece::NONE;
   if (!delimiter_.empty()) {
     std::size_t end = part_end();
     if (end != std::string::npos) {
       out.assign(pending_, start_, end - start_);
       start_ = scanned_ = end;
       in_parts_ = true;
-      return Piece::kPart;
+      return Piece::PART;
     }
-    if (!finished_) return Piece::kNone;
+    if (!finished_) return Piece::NONE;
   }
   take_rest(out);
-  return in_parts_ ? Piece::kPart : Piece::kData;
+  return in_parts_ ? Piece::PART : Piece::DATA;
 }
 
 // Just past the empty line that ends the header block after the next

@@ -16,7 +16,7 @@ namespace {
 
 // Without a pidfd or an inotify instance (old kernels, the per-user limit
 // reached) the wait falls back to short sleeps while the program runs.
-constexpr int kFallbackStepMs = 5;
+constexpr int FALLBACK_STEP_MS = 5;
 
 class OutputWatch {
  public:
@@ -83,7 +83,7 @@ void wait_for_events(Stream& stream, OutputWatch& watch) {
   }
   Clock::time_point now = Clock::now();
   int timeout = timeout_ms(stream.wake_time(), now);
-  if (fallback && (timeout < 0 || timeout > kFallbackStepMs)) timeout = kFallbackStepMs;
+  if (fallback && (timeout < 0 || timeout > FALLBACK_STEP_MS)) timeout = FALLBACK_STEP_MS;
   if (poll(fds, count, timeout) < 0 && errno != EINTR) return;
   if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) stream.stop();
   watch.drain();

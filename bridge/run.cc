@@ -30,7 +30,7 @@ int run_bridge(const char* argv0) {
   BodyResult body = spool_body(env_value(job.env, "CONTENT_LENGTH"),
                                job.settings.max_body, stdin,
                                job.spool.files().content, body_length);
-  if (body != BodyResult::kOk) return refuse(job.nph, body_refusal(body));
+  if (body != BodyResult::OK) return refuse(job.nph, body_refusal(body));
   Child child;
   if (!start_job(job, body_length, child, refusal)) return refuse(job.nph, refusal);
   Stream stream(std::move(child), job.spool.files().output, job.settings, job.nph,

@@ -3,9 +3,9 @@
 namespace bridge {
 namespace {
 
-constexpr std::uint64_t kMaxTimeoutSeconds = 86400;
-constexpr std::uint64_t kMaxIntervalMs = 60000;
-constexpr std::uint64_t kMaxBodyLimit = std::uint64_t(1) << 40;
+constexpr std::uint64_t MAX_TIMEOUT_SECONDS = 86400;
+constexpr std::uint64_t MAX_INTERVAL_MS = 60000;
+constexpr std::uint64_t MAX_BODY_LIMIT = std::uint64_t(1) << 40;
 
 bool read_number(const Environment& env, const char* name,
                  std::uint64_t limit, std::uint64_t& value,
@@ -39,13 +39,13 @@ bool read_settings(const Environment& env, Settings& settings,
   settings.temp_root = env_value(env, "WINCGI_TEMP");
   std::uint64_t timeout_s = static_cast<std::uint64_t>(settings.timeout_ms) / 1000;
   std::uint64_t interval = static_cast<std::uint64_t>(settings.frame_interval_ms);
-  if (!read_number(env, "WINCGI_TIMEOUT", kMaxTimeoutSeconds, timeout_s,
+  if (!read_number(env, "WINCGI_TIMEOUT", MAX_TIMEOUT_SECONDS, timeout_s,
                    problem) ||
-      !read_number(env, "WINCGI_FRAME_INTERVAL", kMaxIntervalMs, interval,
+      !read_number(env, "WINCGI_FRAME_INTERVAL", MAX_INTERVAL_MS, interval,
                    problem) ||
-      !read_number(env, "WINCGI_MAX_BODY", kMaxBodyLimit, settings.max_body,
+      !read_number(env, "WINCGI_MAX_BODY", MAX_BODY_LIMIT, settings.max_body,
                    problem) ||
-      !read_number(env, "WINCGI_MAX_OUTPUT", kMaxBodyLimit, settings.max_output,
+      !read_number(env, "WINCGI_MAX_OUTPUT", MAX_BODY_LIMIT, settings.max_output,
                    problem)) {
     return false;
   }

@@ -31,4 +31,4 @@ bool parse_decimal(const std::string& text, std::uint64_t limit,
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_SETTINGS_H

@@ -85,10 +85,10 @@ class Stream {
   std::uint64_t read_ = 0;  // bytes of the output file read so far
   bool file_ended_ = false;
   std::string held_;
-  Piece held_kind_ = Piece::kNone;
+  Piece held_kind_ = Piece::NONE;
   RelayReport report_;
 };
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_STREAM_H

@@ -30,7 +30,7 @@ bool picture_path(const std::string& directory, const std::string& name,
   // The extension of a named picture comes from the query too.
   if (!is_confined_name(name + extension)) return false;
   std::size_t length = directory.size() + name.size() + extension.size();
-  if (length > config::kPathCapacity - 1) return false;
+  if (length > config::PATH_CAPACITY - 1) return false;
   path = directory + name + extension;
   return !is_device_name(path.substr(path.find_last_of("/\\") + 1));
 }

@@ -30,4 +30,4 @@ std::ostream& operator<<(std::ostream& out, PictureStream& picture);
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_PICTURE_STREAM_H

@@ -23,7 +23,7 @@ namespace {
 using bridge::fcgi::Connection;
 using bridge::fcgi::Params;
 
-enum class State { kRunning, kBodyEnded };
+enum class State { RUNNING, BODY_ENDED };
 
 struct Checker : bridge::fcgi::Listener {
   Connection* connection = nullptr;
@@ -42,7 +42,7 @@ struct Checker : bridge::fcgi::Listener {
     Params again;
     fuzz::check(bridge::fcgi::parse_params(encoded, again) && again == params,
                 "parameters survive encoding");
-    requests[id] = State::kRunning;
+    requests[id] = State::RUNNING;
     log += "R" + std::to_string(id) + ":" + encoded + "\n";
   }
 
@@ -50,7 +50,7 @@ struct Checker : bridge::fcgi::Listener {
     fuzz::check(!closed, "no call after a protocol error");
     drain();
     auto it = requests.find(id);
-    fuzz::check(it != requests.end() && it->second == State::kRunning,
+    fuzz::check(it != requests.end() && it->second == State::RUNNING,
                 "stdin only while the body runs", std::to_string(id));
     log += "S" + std::to_string(id) + ":" + std::string(data) + "\n";
     if (data.empty()) end(id);
@@ -78,15 +78,15 @@ struct Checker : bridge::fcgi::Listener {
                   "reply header", fuzz::escaped(rest.substr(0, 8)));
       fuzz::check(rest.size() >= 8 + length + at(6), "reply content is whole");
       std::string_view content = rest.substr(8, length);
-      if (at(1) == bridge::fcgi::kEndRequest) {
+      if (at(1) == bridge::fcgi::END_REQUEST) {
         fuzz::check(length == 8 && id != 0 && requests.count(id) == 0,
                     "the connection ends only requests it kept", std::to_string(id));
-      } else if (at(1) == bridge::fcgi::kGetValuesResult) {
+      } else if (at(1) == bridge::fcgi::GET_VALUES_RESULT) {
         Params values;
         fuzz::check(id == 0 && bridge::fcgi::parse_params(content, values),
                     "values are a management record of pairs");
       } else {
-        fuzz::check(at(1) == bridge::fcgi::kUnknownType && id == 0 && length == 8,
+        fuzz::check(at(1) == bridge::fcgi::UNKNOWN_TYPE && id == 0 && length == 8,
                     "only END_REQUEST, GET_VALUES_RESULT and UNKNOWN_TYPE");
       }
       const std::size_t total = 8 + length + at(6);
@@ -99,7 +99,7 @@ struct Checker : bridge::fcgi::Listener {
   // both stray records and ids in use get exercised.
   void end(unsigned id) {
     if (id % 2 == 0) {
-      requests[id] = State::kBodyEnded;
+      requests[id] = State::BODY_ENDED;
       return;
     }
     connection->keep_connection(id);

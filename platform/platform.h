@@ -10,7 +10,7 @@
 namespace platform {
 
 /// The path separator: "/" on POSIX, "\\" on Windows.
-extern const char kSeparator;
+extern const char SEPARATOR;
 
 /// Reads one key of a private-profile file. Returns at most capacity - 1
 /// characters of the value, or of `def` when the file, the section or the
@@ -69,4 +69,4 @@ void message_box(const std::string& text, const std::string& title);
 
 }  // namespace platform
 
-#endif
+#endif  // WHIRLO_PLATFORM_PLATFORM_H

@@ -35,4 +35,4 @@
 #define TEXT_NO_MEMORY "Error : Not enough memory avalible to run setup."
 #define TEXT_CANNOT_CREATE_PATH "Error : Cannot create path."
 
-#endif
+#endif /* WHIRLO_SETUP_SETUP_RESOURCES_H */

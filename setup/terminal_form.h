@@ -37,4 +37,4 @@ class TerminalUi : public SetupUi {
 
 }  // namespace setup
 
-#endif
+#endif  // WHIRLO_SETUP_TERMINAL_FORM_H

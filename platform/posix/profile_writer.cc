@@ -48,7 +48,7 @@ std::string insert_at(std::string_view text, std::size_t pos,
                       const std::string& insertion) {
   std::string result(text.substr(0, pos));
   if (!result.empty() && result.back() != '\n' && result.back() != '\r') {
-    result += text::kProfileLineEnd;
+    result += text::PROFILE_LINE_END;
   }
   return result + insertion + std::string(text.substr(pos));
 }
@@ -142,10 +142,10 @@ bool write_profile_string(const std::string& section, const std::string& key,
   std::string target = profile_file_path(path), text;
   mode_t mode = default_file_mode();
   switch (find_existing(target, target)) {
-    case EntryKind::directory:
-    case EntryKind::other:
+    case EntryKind::DIRECTORY:
+    case EntryKind::OTHER:
       return false;
-    case EntryKind::file: {
+    case EntryKind::FILE: {
       struct stat st;
       if (stat(target.c_str(), &st) != 0 || !read_file(target, text)) {
         return false;
@@ -156,7 +156,7 @@ bool write_profile_string(const std::string& section, const std::string& key,
       text.swap(edited);
       break;
     }
-    case EntryKind::missing:
+    case EntryKind::MISSING:
       text = edit_profile_text("", section, key, value);
       break;
   }

@@ -8,7 +8,7 @@
 
 namespace platform {
 
-const char kSeparator = '\\';
+const char SEPARATOR = '\\';
 
 std::string read_profile_string(const std::string& section,
                                 const std::string& key,

@@ -37,4 +37,4 @@ void centre_window(HWND window);
 
 }  // namespace setup
 
-#endif
+#endif  // WHIRLO_SETUP_WIN32_DIALOG_H

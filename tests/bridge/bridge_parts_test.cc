@@ -86,19 +86,19 @@ class SpoolBody : public ::testing::Test {
 
 TEST_F(SpoolBody, CopiesExactlyContentLengthBytes) {
   std::uint64_t length = 0;
-  EXPECT_EQ(spool_body("5", 100, input_, path_, length), BodyResult::kOk);
+  EXPECT_EQ(spool_body("5", 100, input_, path_, length), BodyResult::OK);
   EXPECT_EQ(length, 5u);
   EXPECT_EQ(written(), "hello");
-  EXPECT_EQ(spool_body("", 100, input_, path_, length), BodyResult::kOk);
+  EXPECT_EQ(spool_body("", 100, input_, path_, length), BodyResult::OK);
   EXPECT_EQ(written(), "");
 }
 
 TEST_F(SpoolBody, RefusesBadShortAndOversizedBodies) {
   std::uint64_t length = 0;
-  EXPECT_EQ(spool_body("5x", 100, input_, path_, length), BodyResult::kMalformed);
-  EXPECT_EQ(spool_body("-5", 100, input_, path_, length), BodyResult::kMalformed);
-  EXPECT_EQ(spool_body("101", 100, input_, path_, length), BodyResult::kTooLarge);
-  EXPECT_EQ(spool_body("50", 100, input_, path_, length), BodyResult::kShort);
+  EXPECT_EQ(spool_body("5x", 100, input_, path_, length), BodyResult::MALFORMED);
+  EXPECT_EQ(spool_body("-5", 100, input_, path_, length), BodyResult::MALFORMED);
+  EXPECT_EQ(spool_body("101", 100, input_, path_, length), BodyResult::TOO_LARGE);
+  EXPECT_EQ(spool_body("50", 100, input_, path_, length), BodyResult::SHORT);
   EXPECT_EQ(length, 11u);
 }
 

@@ -7,7 +7,7 @@
 namespace bridge {
 namespace {
 
-const std::string kPush =
+const std::string PUSH =
     "HTTP/1.0 200 OK\n"
     "Content-type: multipart/x-mixed-replace;boundary=sometext\n"
     "\n--sometext\n"
@@ -15,7 +15,7 @@ const std::string kPush =
     "Content-type: image/gif\n\nGIF-two\n--sometext\n";
 
 struct Pieces {
-  std::vector<std::string> parts;  // kPart pieces, in order
+  std::vector<std::string> parts;  // PART pieces, in order
   std::string all;                 // every byte sent
 };
 
@@ -25,10 +25,10 @@ Pieces relay(const std::string& output, bool nph, std::size_t step) {
   Pieces result;
   auto drain = [&] {
     std::string piece;
-    for (Piece kind; (kind = relay.next(piece)) != Piece::kNone;) {
-      EXPECT_NE(kind, Piece::kFailed);
-      if (kind == Piece::kFailed) return;
-      if (kind == Piece::kPart) result.parts.push_back(piece);
+    for (Piece kind; (kind = relay.next(piece)) != Piece::NONE;) {
+      EXPECT_NE(kind, Piece::FAILED);
+      if (kind == Piece::FAILED) return;
+      if (kind == Piece::PART) result.parts.push_back(piece);
       result.all += piece;
     }
   };
@@ -46,10 +46,10 @@ Pieces relay(const std::string& output, bool nph, std::size_t step) {
 // part is a piece of its own once the file is complete.
 TEST(OutputRelay, NphSendsDirectReturnUnchangedAndCutsAfterTheNextPartsHeaders) {
   for (std::size_t step : {1u, 7u, 4096u}) {
-    Pieces pieces = relay(kPush, true, step);
-    EXPECT_EQ(pieces.all, kPush) << "step " << step;
+    Pieces pieces = relay(PUSH, true, step);
+    EXPECT_EQ(pieces.all, PUSH) << "step " << step;
     ASSERT_EQ(pieces.parts.size(), 2u) << "step " << step;
-    EXPECT_EQ(pieces.parts[0], kPush.substr(0, kPush.find("GIF-two")));
+    EXPECT_EQ(pieces.parts[0], PUSH.substr(0, PUSH.find("GIF-two")));
     EXPECT_EQ(pieces.parts[1], "GIF-two\n--sometext\n");
   }
 }
@@ -57,26 +57,26 @@ TEST(OutputRelay, NphSendsDirectReturnUnchangedAndCutsAfterTheNextPartsHeaders) 
 TEST(OutputRelay, HoldsAPartUntilTheNextPartsHeaderBlockIsComplete) {
   OutputRelay relay(true);
   std::string piece;
-  std::string head = kPush.substr(0, kPush.find("GIF-one") + 8) +
+  std::string head = PUSH.substr(0, PUSH.find("GIF-one") + 8) +
                      "--sometext\r\nContent-type: image/gif\r\n";
   relay.feed(head.data(), head.size());
-  EXPECT_EQ(relay.next(piece), Piece::kNone);
+  EXPECT_EQ(relay.next(piece), Piece::NONE);
   relay.feed("\r\nGIF-two", 9);
-  ASSERT_EQ(relay.next(piece), Piece::kPart);
+  ASSERT_EQ(relay.next(piece), Piece::PART);
   EXPECT_EQ(piece, head + "\r\n");
-  EXPECT_EQ(relay.next(piece), Piece::kNone);  // the last part waits for the end
+  EXPECT_EQ(relay.next(piece), Piece::NONE);  // the last part waits for the end
   relay.finish();
-  ASSERT_EQ(relay.next(piece), Piece::kPart);
+  ASSERT_EQ(relay.next(piece), Piece::PART);
   EXPECT_EQ(piece, "GIF-two");
   EXPECT_TRUE(relay.done());
 }
 
 TEST(OutputRelay, CgiTurnsTheStatusLineIntoHeadersAndKeepsTheBody) {
-  Pieces pieces = relay(kPush, false, 3);
+  Pieces pieces = relay(PUSH, false, 3);
   std::string header =
       "Status: 200 OK\r\n"
       "Content-type: multipart/x-mixed-replace;boundary=sometext\r\n\r\n";
-  std::string body = kPush.substr(kPush.find("\n\n") + 2);
+  std::string body = PUSH.substr(PUSH.find("\n\n") + 2);
   EXPECT_EQ(pieces.all, header + body);
   EXPECT_EQ(pieces.parts.size(), 2u);
 }
@@ -90,8 +90,8 @@ TEST(OutputRelay, StillPictureAndBareStatusLine) {
 }
 
 TEST(OutputRelay, TextAfterTheLastBoundaryIsSentAtTheEnd) {
-  Pieces pieces = relay(kPush + "tail", true, 2);
-  EXPECT_EQ(pieces.all, kPush + "tail");
+  Pieces pieces = relay(PUSH + "tail", true, 2);
+  EXPECT_EQ(pieces.all, PUSH + "tail");
 }
 
 TEST(ConvertHeader, ParsedOutput) {
@@ -117,10 +117,10 @@ TEST(ConvertHeader, RefusesADirectReturnWithoutStatus) {
 
 TEST(OutputRelay, HeaderWithoutEndOverTheLimitFails) {
   OutputRelay relay(false);
-  std::string junk(kMaxHeaderBytes + 1, 'x');
+  std::string junk(MAX_HEADER_BYTES + 1, 'x');
   relay.feed(junk.data(), junk.size());
   std::string piece;
-  EXPECT_EQ(relay.next(piece), Piece::kFailed);
+  EXPECT_EQ(relay.next(piece), Piece::FAILED);
 }
 
 TEST(PushBoundary, FindsQuotedAndParameterisedBoundaries) {

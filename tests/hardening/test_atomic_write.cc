@@ -27,12 +27,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kKills = 300;
-const std::string kShortPath = "/srv/whirlo/anim/";
+constexpr int KILLS = 300;
+const std::string SHORT_PATH = "/srv/whirlo/anim/";
 // Long enough that the writer's temporary file lives a while, and that a
 // torn file could not pass for a whole one by its size.
-const std::string kLongPath = "/srv/" + std::string(40000, 'p') + "/";
-const std::string kGroups[] = {"Whirlo 32", "Animation Tools"};
+const std::string LONG_PATH = "/srv/" + std::string(40000, 'p') + "/";
+const std::string GROUPS[] = {"Whirlo 32", "Animation Tools"};
 
 // The whole file with one value of each rewritten key. The lines around
 // them (other keys, other sections, LF-only ends, comments, blanks) must
@@ -42,12 +42,12 @@ std::string profile_text(bool long_path, int group) {
       "; Whirlo-32 settings\r\n"
       "[Setup]\r\n"
       "Installed=Yes\r\n"
-      "Group=" + kGroups[group] + "\r\n"
+      "Group=" + GROUPS[group] + "\r\n"
       "  Program = whirlo32 \r\n"
       "\r\n"
       "[Whirl]\r\n"
       "Allow Only=www.example.com www.example.org\r\n"
-      "Animation Path=" + (long_path ? kLongPath : kShortPath) + "\r\n"
+      "Animation Path=" + (long_path ? LONG_PATH : SHORT_PATH) + "\r\n"
       "Allow Viewer=Mozilla\r\n"
       "[Extra]\n"
       "lf=only line ends\n"
@@ -94,9 +94,9 @@ void write_forever(const std::string& path) {
     bool ok = step % 2 == 0
                   ? platform::write_profile_string(
                         "Whirl", "Animation Path",
-                        step % 4 == 0 ? kLongPath : kShortPath, path)
+                        step % 4 == 0 ? LONG_PATH : SHORT_PATH, path)
                   : platform::write_profile_string("setup", "GROUP",
-                                                   kGroups[step % 4 == 1],
+                                                   GROUPS[step % 4 == 1],
                                                    path);
     if (!ok) _exit(3);
   }
@@ -158,7 +158,7 @@ TEST(ProfileCrashSafety, KilledWritersLeaveAWholeFileAndAtMostOneTemporary) {
   Clock::time_point start = Clock::now();
   for (int i = 0; i < 8; ++i) {
     ASSERT_TRUE(platform::write_profile_string(
-        "Whirl", "Animation Path", i % 2 ? kShortPath : kLongPath, path));
+        "Whirl", "Animation Path", i % 2 ? SHORT_PATH : LONG_PATH, path));
   }
   const auto write_time = (Clock::now() - start) / 8;
   ASSERT_TRUE(read_file(path) == states.texts[0]);
@@ -177,7 +177,7 @@ TEST(ProfileCrashSafety, KilledWritersLeaveAWholeFileAndAtMostOneTemporary) {
 
   int reads = 0, temporaries = 0, changed = 0, sightings = 0;
   std::vector<int> seen(states.texts.size());
-  for (int kill_number = 0; kill_number < kKills; ++kill_number) {
+  for (int kill_number = 0; kill_number < KILLS; ++kill_number) {
     const std::string before = read_file(path);
     const bool waits = after_sighting(random);
     const auto delay = std::chrono::nanoseconds(
@@ -244,7 +244,7 @@ TEST(ProfileCrashSafety, KilledWritersLeaveAWholeFileAndAtMostOneTemporary) {
   std::printf("%d kills (%d shortly after a temporary file showed up), "
               "%d reads (whole files seen: %d %d %d %d), %d kills changed "
               "the file, %d left a temporary file\n",
-              kKills, sightings, reads, seen[0], seen[1], seen[2], seen[3],
+              KILLS, sightings, reads, seen[0], seen[1], seen[2], seen[3],
               changed, temporaries);
   // Without these the kills missed what they are meant to hit.
   EXPECT_GT(changed, 0) << "no writer finished a write before its kill";
@@ -300,7 +300,7 @@ TEST(ProfileCrashSafety, FailedWritesReportFalseAndKeepTheOldFile) {
     ASSERT_EQ(chmod(path.c_str(), 0644), 0);
     ASSERT_EQ(chmod(dir.prefix().c_str(), c.folder_mode), 0);
 
-    EXPECT_EQ(write_in_child(c.prepare, dir.prefix(), kLongPath), 1);
+    EXPECT_EQ(write_in_child(c.prepare, dir.prefix(), LONG_PATH), 1);
     EXPECT_TRUE(read_file(path) == old_text) << "the old file changed";
     EXPECT_EQ(folder_entries(dir.prefix()), std::vector<std::string>{"pelk.ini"});
     ASSERT_EQ(chmod(dir.prefix().c_str(), 0755), 0);

@@ -43,8 +43,8 @@ const hlp::Topic& by_keyword(const hlp::File& f, const std::string& keyword) {
 std::string plain_text(const helpc::Paragraph& p) {
   std::string s;
   for (const helpc::Span& span : p.spans)
-    s += span.kind == helpc::Span::line_break ? "\n"
-         : span.kind == helpc::Span::tab      ? "\t" : span.text;
+    s += span.kind == helpc::Span::LINE_BREAK ? "\n"
+         : span.kind == helpc::Span::TAB      ? "\t" : span.text;
   return s;
 }
 
@@ -201,13 +201,13 @@ TEST(HelpSource, ReadsMarkupIntoSpans) {
   ASSERT_EQ(t.paragraphs.size(), 3u);
   const std::vector<helpc::Span>& s = t.paragraphs[1].spans;
   ASSERT_EQ(s.size(), 5u);
-  EXPECT_EQ(s[1].kind, helpc::Span::jump);
+  EXPECT_EQ(s[1].kind, helpc::Span::JUMP);
   EXPECT_EQ(s[1].text, "jump");
   EXPECT_EQ(s[1].target, "a");
   EXPECT_TRUE(s[3].code);
   EXPECT_EQ(s[4].text, " [Whirl] `x` end");
   EXPECT_EQ(plain_text(t.paragraphs[2]), "\x95\titem more");
-  EXPECT_EQ(t.paragraphs[2].kind, helpc::Paragraph::bullet);
+  EXPECT_EQ(t.paragraphs[2].kind, helpc::Paragraph::BULLET);
 }
 
 }  // namespace

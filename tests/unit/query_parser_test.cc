@@ -93,8 +93,8 @@ TEST(ParseQuery, BaseNameAndExtension) {
   EXPECT_EQ(parse("?.GIF").request.base_name, "");
   for (const char* bad : {"a?.GI", "a?.PNG", "a?U", "a?"}) {
     Parsed p = parse(bad);
-    EXPECT_EQ(p.result, kBadExtension) << bad;
-    EXPECT_EQ(p.errors, message(kBadExtension)) << bad;
+    EXPECT_EQ(p.result, BAD_EXTENSION) << bad;
+    EXPECT_EQ(p.errors, message(BAD_EXTENSION)) << bad;
   }
 }
 
@@ -163,8 +163,8 @@ TEST(ParseQuery, StillPicture) {
 TEST(ParseQuery, UnknownCommandsAreReportedEachTime) {
   Parsed p = parse("a?.GIF?X??W====?U?Z");
   EXPECT_EQ(p.result, 0);
-  EXPECT_EQ(p.errors, message(kBadCommand) + message(kBadCommand) +
-                          message(kBadCommand));
+  EXPECT_EQ(p.errors, message(BAD_COMMAND) + message(BAD_COMMAND) +
+                          message(BAD_COMMAND));
   EXPECT_EQ(steps(p), std::vector<int>{STEP_UP});
   EXPECT_EQ(parse("a?.GIF?W?U").errors, "");
 }

@@ -1,6 +1,6 @@
 // The B+ tree that holds the directory and the index files.
-#ifndef HELPC_BTREE_H_
-#define HELPC_BTREE_H_
+#ifndef WHIRLO_TOOLS_HELPC_BTREE_H
+#define WHIRLO_TOOLS_HELPC_BTREE_H
 
 #include <string>
 #include <vector>
@@ -31,4 +31,4 @@ BTree write_btree(const BTreeFormat& format, const std::vector<BTreeEntry>& entr
 
 }  // namespace helpc
 
-#endif  // HELPC_BTREE_H_
+#endif  // WHIRLO_TOOLS_HELPC_BTREE_H

@@ -28,7 +28,7 @@ void check_jumps(const HelpDocument& doc) {
   for (const Topic& t : doc.topics)
     for (const Paragraph& p : t.paragraphs)
       for (const Span& s : p.spans)
-        if (s.kind == Span::jump && !ids.count(text::lower_case(s.target)))
+        if (s.kind == Span::JUMP && !ids.count(text::lower_case(s.target)))
           throw SourceError("topic \"" + t.id + "\" jumps to unknown \"" + s.target + "\"");
 }
 

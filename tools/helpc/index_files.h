@@ -1,7 +1,7 @@
 // The lookup files: context ids, keywords, titles and map numbers, each
 // turned into the TOPICOFFSET of a topic.
-#ifndef HELPC_INDEX_FILES_H_
-#define HELPC_INDEX_FILES_H_
+#ifndef WHIRLO_TOOLS_HELPC_INDEX_FILES_H
+#define WHIRLO_TOOLS_HELPC_INDEX_FILES_H
 
 #include <cstdint>
 #include <map>
@@ -24,4 +24,4 @@ bool keyword_less(const std::string& a, const std::string& b);
 
 }  // namespace helpc
 
-#endif  // HELPC_INDEX_FILES_H_
+#endif  // WHIRLO_TOOLS_HELPC_INDEX_FILES_H
