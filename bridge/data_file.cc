@@ -75,7 +75,8 @@ void add_cgi_section(std::string& text, const Environment& env,
   std::string user = env_value(env, "REMOTE_USER");
   std::string basic_user, password;
   if (basic_credentials(env_value(env, "HTTP_AUTHORIZATION"), basic_user,
-                        password) && user.empty()) {
+                        password) &&
+      user.empty()) {
     user = basic_user;
   }
   add(text, "Authenticated Username", user);

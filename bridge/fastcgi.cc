@@ -50,8 +50,9 @@ bool read_length(std::string_view bytes, std::size_t& at, std::size_t& length) {
     return true;
   }
   if (bytes.size() - at < 4) return false;
-  length = (std::size_t{byte(bytes, at) & 0x7f} << 24) | (byte(bytes, at + 1) << 16) |
-           (byte(bytes, at + 2) << 8) | byte(bytes, at + 3);
+  length = (std::size_t{byte(bytes, at) & 0x7f} << 24) |
+           (byte(bytes, at + 1) << 16) | (byte(bytes, at + 2) << 8) |
+           byte(bytes, at + 3);
   at += 4;
   return true;
 }
@@ -65,7 +66,8 @@ std::string value_of(std::string_view name, const Connection::Limits& limits) {
 }
 
 bool from_server(unsigned char type) {
-  return type == PARAMS || type == STDIN || type == DATA || type == ABORT_REQUEST;
+  return type == PARAMS || type == STDIN || type == DATA ||
+         type == ABORT_REQUEST;
 }
 
 }  // namespace
@@ -80,17 +82,22 @@ void append_stream(std::string& out, unsigned char type, unsigned request_id,
 }
 
 void append_end_request(std::string& out, unsigned request_id,
-                        std::uint32_t app_status, unsigned char protocol_status) {
+                        std::uint32_t app_status,
+                        unsigned char protocol_status) {
   const char body[8] = {static_cast<char>((app_status >> 24) & 0xff),
                         static_cast<char>((app_status >> 16) & 0xff),
                         static_cast<char>((app_status >> 8) & 0xff),
                         static_cast<char>(app_status & 0xff),
                         static_cast<char>(protocol_status),
-                        0, 0, 0};
-  append_record(out, END_REQUEST, request_id, std::string_view(body, sizeof body));
+                        0,
+                        0,
+                        0};
+  append_record(out, END_REQUEST, request_id,
+                std::string_view(body, sizeof body));
 }
 
-void append_pair(std::string& out, std::string_view name, std::string_view value) {
+void append_pair(std::string& out, std::string_view name,
+                 std::string_view value) {
   append_length(out, name.size());
   append_length(out, value.size());
   out.append(name.data(), name.size());
@@ -102,8 +109,10 @@ bool parse_params(std::string_view bytes, Params& out) {
   std::size_t at = 0;
   while (at < bytes.size()) {
     std::size_t name = 0, value = 0;
-    if (!read_length(bytes, at, name) || !read_length(bytes, at, value)) return false;
-    if (name > bytes.size() - at || value > bytes.size() - at - name) return false;
+    if (!read_length(bytes, at, name) || !read_length(bytes, at, value))
+      return false;
+    if (name > bytes.size() - at || value > bytes.size() - at - name)
+      return false;
     out.emplace_back(std::string(bytes.substr(at, name)),
                      std::string(bytes.substr(at + name, value)));
     at += name + value;
@@ -117,8 +126,8 @@ bool Connection::feed(const char* data, std::size_t size, Listener& listener) {
   if (failed_) return false;
   const bool buffered = !pending_.empty();
   if (buffered) pending_.append(data, size);
-  const std::string_view bytes = buffered ? std::string_view(pending_)
-                                          : std::string_view(data, size);
+  const std::string_view bytes =
+      buffered ? std::string_view(pending_) : std::string_view(data, size);
   std::size_t at = 0;
   bool ok = true;
   while (ok && bytes.size() - at >= HEADER_SIZE) {
@@ -163,8 +172,8 @@ bool Connection::keep_connection(unsigned id) const {
 
 // The listener may end the request during a call, so nothing touches the
 // request after calling it.
-bool Connection::handle(unsigned char type, unsigned id, std::string_view content,
-                        Listener& listener) {
+bool Connection::handle(unsigned char type, unsigned id,
+                        std::string_view content, Listener& listener) {
   if (id == 0) return handle_management(type, content);
   if (type == BEGIN_REQUEST) return begin(id, content);
   if (type < BEGIN_REQUEST || type > UNKNOWN_TYPE) {
@@ -180,21 +189,16 @@ bool Connection::handle(unsigned char type, unsigned id, std::string_view conten
   if (request.stage == Stage::REFUSED || request.stage == Stage::ABORTED)
     return from_server(type);
   switch (type) {
-    case PARAMS:
-      return params(id, request, content, listener);
-    case STDIN:
-      return input(id, request, content, listener);
-    case DATA:
-      return true;  // a responder has no data stream
-    case ABORT_REQUEST:
-      abort(id, request, listener);
-      return true;
-    default:
-      return false;  // a record only an application sends
+    case PARAMS: return params(id, request, content, listener);
+    case STDIN: return input(id, request, content, listener);
+    case DATA: return true;  // a responder has no data stream
+    case ABORT_REQUEST: abort(id, request, listener); return true;
+    default: return false;  // a record only an application sends
   }
 }
 
-bool Connection::handle_management(unsigned char type, std::string_view content) {
+bool Connection::handle_management(unsigned char type,
+                                   std::string_view content) {
   if (type != GET_VALUES) {
     reply_unknown_type(type);
     return true;
@@ -207,7 +211,8 @@ bool Connection::handle_management(unsigned char type, std::string_view content)
     std::string value = value_of(pair.first, limits_);
     if (value.empty()) continue;
     bool again = false;
-    for (const std::string& name : answered) again = again || name == pair.first;
+    for (const std::string& name : answered)
+      again = again || name == pair.first;
     if (again) continue;  // keeps the answer within one record
     answered.push_back(pair.first);
     append_pair(result, pair.first, value);
@@ -239,7 +244,8 @@ bool Connection::params(unsigned id, Request& request, std::string_view content,
                         Listener& listener) {
   if (request.stage != Stage::PARAMS) return false;
   if (!content.empty()) {
-    if (content.size() > limits_.max_params_bytes - request.params.size()) return false;
+    if (content.size() > limits_.max_params_bytes - request.params.size())
+      return false;
     request.params.append(content.data(), content.size());
     return true;
   }

@@ -43,7 +43,9 @@ std::uint64_t tag(Source source, std::uint64_t serial) {
 
 Source source_of(std::uint64_t data) { return static_cast<Source>(data >> 56); }
 
-std::uint64_t serial_of(std::uint64_t data) { return data & ((std::uint64_t(1) << 56) - 1); }
+std::uint64_t serial_of(std::uint64_t data) {
+  return data & ((std::uint64_t(1) << 56) - 1);
+}
 
 struct Request {
   std::uint64_t serial = 0;
@@ -60,10 +62,10 @@ struct Peer {
   std::uint64_t serial = 0;
   int fd = -1;
   fcgi::Connection protocol;
-  std::string out;        // bytes for the web server, from `sent` on
+  std::string out;  // bytes for the web server, from `sent` on
   std::size_t sent = 0;
   bool writable_armed = false;
-  bool closing = false;   // close once `out` has gone
+  bool closing = false;                        // close once `out` has gone
   std::map<unsigned, std::uint64_t> requests;  // FastCGI id -> serial
   std::size_t queued() const { return out.size() - sent; }
 };
@@ -91,7 +93,8 @@ class PeerListener : public fcgi::Listener {
 
 class Server {
  public:
-  explicit Server(int listener) : listener_(listener), process_env_(environment()) {}
+  explicit Server(int listener)
+      : listener_(listener), process_env_(environment()) {}
   ~Server();
   bool open();
   void run();
@@ -178,10 +181,12 @@ bool Server::open() {
 void Server::run() {
   std::vector<epoll_event> events(256);
   while (!stop_requested()) {
-    int count = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()),
-                           wait_timeout(Clock::now()));
+    int count =
+        epoll_wait(epoll_, events.data(), static_cast<int>(events.size()),
+                   wait_timeout(Clock::now()));
     if (count < 0 && errno != EINTR) {
-      log_line(std::string("FastCGI event wait failed: ") + std::strerror(errno));
+      log_line(std::string("FastCGI event wait failed: ") +
+               std::strerror(errno));
       return;
     }
     for (int i = 0; i < count; ++i) dispatch(events[i]);
@@ -195,17 +200,10 @@ void Server::run() {
 void Server::dispatch(const epoll_event& event) {
   std::uint64_t serial = serial_of(event.data.u64);
   switch (source_of(event.data.u64)) {
-    case LISTENER:
-      accept_peers();
-      break;
-    case STOP:
-      break;
-    case WATCHES:
-      read_watches();
-      break;
-    case PROGRAM:
-      service(serial, Clock::now());
-      break;
+    case LISTENER: accept_peers(); break;
+    case STOP: break;
+    case WATCHES: read_watches(); break;
+    case PROGRAM: service(serial, Clock::now()); break;
     case PEER: {
       auto found = peers_.find(serial);
       if (found == peers_.end()) break;
@@ -249,7 +247,8 @@ void Server::read_peer(Peer& peer) {
       return;
     }
     PeerListener listener(*this, peer);
-    bool ok = peer.protocol.feed(block.data(), static_cast<std::size_t>(got), listener);
+    bool ok = peer.protocol.feed(block.data(), static_cast<std::size_t>(got),
+                                 listener);
     if (!peer.protocol.replies().empty()) {
       send(peer, std::move(peer.protocol.replies()));
       peer.protocol.replies().clear();
@@ -312,7 +311,8 @@ void Server::close_peer(std::uint64_t serial) {
   auto found = peers_.find(serial);
   if (found == peers_.end()) return;
   std::vector<std::uint64_t> runs;
-  for (const auto& entry : found->second->requests) runs.push_back(entry.second);
+  for (const auto& entry : found->second->requests)
+    runs.push_back(entry.second);
   for (std::uint64_t run : runs) drop(run);
   close(found->second->fd);
   peers_.erase(found);
@@ -372,24 +372,26 @@ void Server::begin_request(Peer& peer, unsigned id, fcgi::Params params) {
   requests_.emplace(run.serial, std::move(request));
   Refusal refusal;
   if (script.empty()) {
-    refuse(peer, id, false, {"500 Internal Server Error", "no SCRIPT_FILENAME parameter"});
+    refuse(peer, id, false,
+           {"500 Internal Server Error", "no SCRIPT_FILENAME parameter"});
     return;
   }
   if (!open_job(std::move(env), settings_env, script, run.job, refusal)) {
     refuse(peer, id, run.job.nph, refusal);
     return;
   }
-  BodyResult body = run.body.begin(env_value(run.job.env, "CONTENT_LENGTH"),
-                                   run.job.settings.max_body,
-                                   run.job.spool.files().content);
+  BodyResult body =
+      run.body.begin(env_value(run.job.env, "CONTENT_LENGTH"),
+                     run.job.settings.max_body, run.job.spool.files().content);
   if (body != BodyResult::OK) refuse(peer, id, run.job.nph, body_refusal(body));
 }
 
 void Server::body_bytes(Peer& peer, unsigned id, std::string_view data) {
   Request* request = find(peer, id);
   if (!request || request->stream) return;
-  BodyResult result = data.empty() ? request->body.end()
-                                   : request->body.add(data.data(), data.size());
+  BodyResult result = data.empty()
+                          ? request->body.end()
+                          : request->body.add(data.data(), data.size());
   if (result != BodyResult::OK) {
     refuse(peer, id, request->job.nph, body_refusal(result));
   } else if (data.empty()) {
@@ -409,9 +411,9 @@ void Server::start(Request& request) {
     refuse(peer, request.id, request.job.nph, refusal);
     return;
   }
-  request.stream = std::make_unique<Stream>(std::move(child), request.job.spool.files().output,
-                                            request.job.settings, request.job.nph,
-                                            Clock::now());
+  request.stream = std::make_unique<Stream>(
+      std::move(child), request.job.spool.files().output, request.job.settings,
+      request.job.nph, Clock::now());
   int ended = request.stream->child().event;
   if (ended >= 0) watch(ended, tag(PROGRAM, request.serial), EPOLLIN);
   service(request.serial, Clock::now());
@@ -463,8 +465,9 @@ void Server::drop(std::uint64_t serial) {
 void Server::update_watch(Request& request) {
   bool wanted = request.stream->wants_output();
   if (wanted && request.watch < 0 && watches_ >= 0) {
-    request.watch = inotify_add_watch(watches_, request.stream->output_path().c_str(),
-                                      IN_MODIFY | IN_CLOSE_WRITE);
+    request.watch =
+        inotify_add_watch(watches_, request.stream->output_path().c_str(),
+                          IN_MODIFY | IN_CLOSE_WRITE);
     if (request.watch >= 0) watched_[request.watch] = request.serial;
   } else if (!wanted && request.watch >= 0) {
     inotify_rm_watch(watches_, request.watch);
@@ -477,7 +480,8 @@ void Server::schedule(Request& request, Clock::time_point now) {
   const Stream& stream = *request.stream;
   Clock::time_point wake = stream.wake_time();
   bool blind = stream.program_running() &&
-               (stream.child().event < 0 || (stream.wants_output() && request.watch < 0));
+               (stream.child().event < 0 ||
+                (stream.wants_output() && request.watch < 0));
   if (blind) wake = std::min(wake, now + FALLBACK_STEP);
   if (wake == Clock::time_point::max() || wake == request.scheduled) return;
   request.scheduled = wake;
@@ -523,7 +527,8 @@ int Server::wait_timeout(Clock::time_point now) {
   if (timers_.empty()) return -1;
   Clock::time_point due = timers_.top().first;
   if (due <= now) return 0;
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
   return static_cast<int>(std::min<long long>(ms + 1, 1 << 30));
 }
 
@@ -532,7 +537,8 @@ bool split_address(const std::string& text, std::string& host, int& port) {
   if (colon == std::string::npos || colon + 1 >= text.size()) return false;
   host = text.substr(0, colon);
   std::string digits = text.substr(colon + 1);
-  if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+  if (digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
     return false;
   port = std::stoi(digits);
   return port > 0 && port < 65536;
@@ -542,7 +548,8 @@ int bound_listener(int domain, const sockaddr* address, socklen_t size,
                    const std::string& name, std::string& problem) {
   int fd = socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int on = 1;
-  if (fd >= 0 && domain == AF_INET) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (fd >= 0 && domain == AF_INET)
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (fd < 0 || bind(fd, address, size) != 0 || listen(fd, SOMAXCONN) != 0) {
     problem = "cannot listen on " + name + ": " + std::strerror(errno);
     if (fd >= 0) close(fd);
@@ -560,9 +567,10 @@ int listen_unix(const std::string& path, std::string& problem) {
   }
   std::memcpy(address.sun_path, path.data(), path.size());
   struct stat info;
-  if (lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) unlink(path.c_str());
-  return bound_listener(AF_UNIX, reinterpret_cast<sockaddr*>(&address), sizeof address,
-                        path, problem);
+  if (lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode))
+    unlink(path.c_str());
+  return bound_listener(AF_UNIX, reinterpret_cast<sockaddr*>(&address),
+                        sizeof address, path, problem);
 }
 
 int listen_inet(const std::string& text, std::string& problem) {
@@ -576,28 +584,31 @@ int listen_inet(const std::string& text, std::string& problem) {
     return -1;
   }
   address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return bound_listener(AF_INET, reinterpret_cast<sockaddr*>(&address), sizeof address,
-                        text, problem);
+  return bound_listener(AF_INET, reinterpret_cast<sockaddr*>(&address),
+                        sizeof address, text, problem);
 }
 
 }  // namespace
 
 int open_listener(const std::string& address, std::string& problem) {
-  if (address.compare(0, 5, "unix:") == 0) return listen_unix(address.substr(5), problem);
+  if (address.compare(0, 5, "unix:") == 0)
+    return listen_unix(address.substr(5), problem);
   return listen_inet(address, problem);
 }
 
 bool is_listening_socket(int fd) {
   int listening = 0;
   socklen_t size = sizeof listening;
-  return getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening;
+  return getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
+         listening;
 }
 
 int serve_fastcgi(int listener) {
   prepare_process();
   Server server(listener);
   if (!server.open()) {
-    log_line(std::string("cannot set up the FastCGI event loop: ") + std::strerror(errno));
+    log_line(std::string("cannot set up the FastCGI event loop: ") +
+             std::strerror(errno));
     return 1;
   }
   server.run();

@@ -25,7 +25,8 @@ bool open_job(Environment env, const Environment& settings_env,
   }
   job.program = program_path(script, job.settings.program);
   if (job.program.empty()) {
-    refusal = {"500 Internal Server Error", "no program to run: set WINCGI_PROGRAM"};
+    refusal = {"500 Internal Server Error",
+               "no program to run: set WINCGI_PROGRAM"};
     return false;
   }
   const std::string& root = job.settings.temp_root;
@@ -45,8 +46,7 @@ Refusal body_refusal(BodyResult result) {
       return {"400 Bad Request", "request body ended early"};
     case BodyResult::TOO_LARGE:
       return {"413 Payload Too Large", "request body over the limit"};
-    default:
-      return {"500 Internal Server Error", "cannot spool request body"};
+    default: return {"500 Internal Server Error", "cannot spool request body"};
   }
 }
 

@@ -61,7 +61,8 @@ std::string working_directory() {
   signal(SIGPIPE, SIG_DFL);
   // Past the cap a write fails (the default SIGXFSZ action ends the program).
   struct rlimit size_limit;
-  size_limit.rlim_cur = size_limit.rlim_max = static_cast<rlim_t>(max_file_size);
+  size_limit.rlim_cur = size_limit.rlim_max =
+      static_cast<rlim_t>(max_file_size);
   setrlimit(RLIMIT_FSIZE, &size_limit);
   int null_input = open("/dev/null", O_RDONLY);
   if (null_input < 0 || dup2(null_input, 0) < 0 || dup2(2, 1) < 0 ||

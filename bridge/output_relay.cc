@@ -37,14 +37,16 @@ std::vector<std::string> header_lines(const std::string& header) {
 // body is not scanned to its end for every part.
 std::size_t header_end(const std::string& bytes, std::size_t from = 0) {
   std::size_t lf = bytes.find("\n\n", from);
-  std::string_view before(bytes.data(), lf == std::string::npos ? bytes.size() : lf + 2);
+  std::string_view before(bytes.data(),
+                          lf == std::string::npos ? bytes.size() : lf + 2);
   std::size_t crlf = before.find("\n\r\n", from);
   if (crlf != std::string::npos) return crlf + 3;
   return lf == std::string::npos ? std::string::npos : lf + 2;
 }
 
 bool is_status(const std::string& status) {
-  return status.size() >= 3 && std::isdigit(static_cast<unsigned char>(status[0])) &&
+  return status.size() >= 3 &&
+         std::isdigit(static_cast<unsigned char>(status[0])) &&
          std::isdigit(static_cast<unsigned char>(status[1])) &&
          std::isdigit(static_cast<unsigned char>(status[2])) &&
          (status.size() == 3 || status[3] == ' ');
@@ -108,13 +110,15 @@ std::string push_boundary(const std::string& header) {
   for (const std::string& line : header_lines(header)) {
     std::string folded = text::lower_case(line);
     if (folded.compare(0, 13, "content-type:") != 0) continue;
-    if (trim(folded.substr(13)).compare(0, 25, "multipart/x-mixed-replace") != 0)
+    if (trim(folded.substr(13)).compare(0, 25, "multipart/x-mixed-replace") !=
+        0)
       return std::string();
     std::size_t at = folded.find("boundary=");
     if (at == std::string::npos) return std::string();
     std::string boundary = line.substr(at + 9);
     boundary = trim(boundary.substr(0, boundary.find(';')));
-    if (boundary.size() >= 2 && boundary.front() == '"' && boundary.back() == '"')
+    if (boundary.size() >= 2 && boundary.front() == '"' &&
+        boundary.back() == '"')
       boundary = boundary.substr(1, boundary.size() - 2);
     return boundary;
   }
@@ -210,7 +214,8 @@ std::size_t OutputRelay::part_end() {
   std::size_t at = pending_.find(delimiter_, from);
   if (at == std::string::npos) {
     std::size_t keep = delimiter_.size();
-    if (pending_.size() > keep) scanned_ = std::max(from, pending_.size() - keep);
+    if (pending_.size() > keep)
+      scanned_ = std::max(from, pending_.size() - keep);
     return std::string::npos;
   }
   scanned_ = at;

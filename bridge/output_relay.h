@@ -55,11 +55,11 @@ class OutputRelay {
   bool nph_;
   bool finished_ = false;
   Stage stage_ = HEADER;
-  std::string pending_;     // bytes held, from start_ on
-  std::size_t start_ = 0;   // what lies before has been handed out
-  std::string delimiter_;  // "\n--" + boundary of a multipart body
+  std::string pending_;      // bytes held, from start_ on
+  std::size_t start_ = 0;    // what lies before has been handed out
+  std::string delimiter_;    // "\n--" + boundary of a multipart body
   std::size_t scanned_ = 0;  // where the delimiter search goes on
-  bool in_parts_ = false;  // a part piece has been handed out
+  bool in_parts_ = false;    // a part piece has been handed out
 };
 
 /// The header block the bridge sends for the program's header block

@@ -36,7 +36,8 @@ std::string describe_exit(const ProgramExit& exit) {
   if (exit.signal) return "signal " + std::to_string(exit.signal);
   std::string text = "exit code " + std::to_string(exit.code);
   if (const ErrorMeaning* error = error_of(exit))
-    text += " (error " + std::to_string(error->number) + ": " + error->meaning + ")";
+    text += " (error " + std::to_string(error->number) + ": " + error->meaning +
+            ")";
   return text;
 }
 

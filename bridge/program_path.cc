@@ -21,7 +21,8 @@ bool is_nph_name(const std::string& bridge_path) {
 std::string program_path(const std::string& bridge_path,
                          const std::string& setting) {
   std::string folder = folder_of(bridge_path) + PATH_SEPARATORS[0];
-  if (!setting.empty()) return is_absolute(setting) ? setting : folder + setting;
+  if (!setting.empty())
+    return is_absolute(setting) ? setting : folder + setting;
   std::string name = file_name_of(bridge_path);
   if (is_nph_name(bridge_path)) name.erase(0, 4);
   std::size_t dot = name.find('.');  // whirlo32.cgi, and whirlo32.cgi.exe

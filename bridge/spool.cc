@@ -53,8 +53,10 @@ BodyResult BodySpool::begin(const std::string& content_length,
 
 BodyResult BodySpool::add(const char* data, std::size_t size) {
   if (!file_) return BodyResult::WRITE_FAILED;
-  std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(size, missing()));
-  if (std::fwrite(data, 1, take, file_.get()) != take) return BodyResult::WRITE_FAILED;
+  std::size_t take =
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, missing()));
+  if (std::fwrite(data, 1, take, file_.get()) != take)
+    return BodyResult::WRITE_FAILED;
   length_ += take;
   return BodyResult::OK;
 }

@@ -115,7 +115,8 @@ Clock::time_point Stream::wake_time() const {
   Clock::time_point wake = Clock::time_point::max();
   if (finished()) return wake;
   if (program_running()) wake = deadline_;
-  if (held_kind_ == Piece::PART && streaming_) wake = std::min(wake, next_part_);
+  if (held_kind_ == Piece::PART && streaming_)
+    wake = std::min(wake, next_part_);
   return wake;
 }
 

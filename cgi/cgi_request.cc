@@ -9,8 +9,8 @@ namespace {
 
 std::string read_value(const char* section, const char* key,
                        const std::string& path) {
-  return platform::read_profile_string(section, key, "",
-                                       config::VALUE_CAPACITY, path);
+  return platform::read_profile_string(section, key, "", config::VALUE_CAPACITY,
+                                       path);
 }
 
 }  // namespace

@@ -27,9 +27,9 @@ bool allowed(const std::string& value, const char* list_key,
 
 bool open_output(CgiProcess& process, const std::string& path) {
   if (path.empty()) return false;
-  process.output_stream.open(platform::writable_file_path(path),
-                             std::ios::out | std::ios::binary |
-                                 std::ios::trunc);
+  process.output_stream.open(
+      platform::writable_file_path(path),
+      std::ios::out | std::ios::binary | std::ios::trunc);
   return process.output_stream.is_open();
 }
 
@@ -66,8 +66,8 @@ int run_request(const std::string& tail, CgiProcess& process) {
       allowed(cgi.user_agent, config::ALLOW_VIEWER, process.config_path);
   // After 1005 the stream stays open; its buffer is written out when the
   // process ends.
-  if (int result = play_request(request, process.output_stream,
-                                process.errors)) {
+  if (int result =
+          play_request(request, process.output_stream, process.errors)) {
     return result;
   }
   // A write that failed (a full disk) leaves the stream failed; so does a

@@ -13,8 +13,8 @@ bool is_device_name(const std::string& name) {
   for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
     if (stem == device) return true;
   }
-  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 ||
-                              stem.compare(0, 3, "LPT") == 0) &&
+  return stem.size() == 4 &&
+         (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
          stem[3] >= '1' && stem[3] <= '9';
 }
 

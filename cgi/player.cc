@@ -112,7 +112,8 @@ bool single_picture(const AnimationRequest& request) {
 
 void write_error_page(std::ostream& out) {
   out << "Content-type: text/html\n\n"
-         "<html><body>" WHIRLO_PRODUCT ", error : WHL1005 (cannot open "
+         "<html><body>" WHIRLO_PRODUCT
+         ", error : WHL1005 (cannot open "
          "picture files)</body></html>" WHIRLO_PART_END;
 }
 

@@ -67,11 +67,21 @@ class CommandParser {
       case 'D': add_step(STEP_DOWN); return true;
       case 'R': add_step(STEP_RANDOM_RUN); return true;
       case 'O': add_step(STEP_RANDOM_FRAME); return true;
-      case 'S': set_if_number(request_.start_frame, argument(letter, 6)); return true;
-      case 'E': set_if_number(request_.end_frame, argument(letter, 4)); return true;
-      case 'L': resume = argument(letter, 5); repeat(resume); return true;
+      case 'S':
+        set_if_number(request_.start_frame, argument(letter, 6));
+        return true;
+      case 'E':
+        set_if_number(request_.end_frame, argument(letter, 4));
+        return true;
+      case 'L':
+        resume = argument(letter, 5);
+        repeat(resume);
+        return true;
       case 'P': resume = argument(letter, 5); return picture(resume);
-      case 'N': resume = argument(letter, 7); still(resume); return true;
+      case 'N':
+        resume = argument(letter, 7);
+        still(resume);
+        return true;
       case 'W': resume = argument(letter, 5); return true;
       default: write_error(errors_, BAD_COMMAND); return true;
     }

@@ -6,8 +6,8 @@
 namespace config {
 
 inline constexpr char FILE_NAME[] = "pelk.ini";
-inline constexpr char SECTION[] = "Whirl";         // as the installer writes it
-inline constexpr char READ_SECTION[] = "WHIRL";     // as the CGI program asks
+inline constexpr char SECTION[] = "Whirl";       // as the installer writes it
+inline constexpr char READ_SECTION[] = "WHIRL";  // as the CGI program asks
 inline constexpr char ANIMATION_PATH[] = "Animation Path";
 inline constexpr char ALLOW_ONLY[] = "Allow Only";
 inline constexpr char ALLOW_VIEWER[] = "Allow Viewer";

@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                size - 1);
   const bool present = choice < NAME_COUNT;
   const Name& name = NAMES[present ? choice : 0];
-  const std::string path = fuzz::scratch_dir() + "/" +
-                           (present ? name.suffix : "missing.GIF");
+  const std::string path =
+      fuzz::scratch_dir() + "/" + (present ? name.suffix : "missing.GIF");
   if (present) fuzz::write_file(path, bytes);
 
   const std::string before = "HTTP/1.0 200 OK\n";
@@ -65,8 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
   const std::string written = out.str();
   fuzz::check(written == expected, "the part's layout is exact",
-              path + ": " + std::to_string(written.size()) + " bytes written, " +
-                  std::to_string(expected.size()) + " expected");
+              path + ": " + std::to_string(written.size()) +
+                  " bytes written, " + std::to_string(expected.size()) +
+                  " expected");
   if (present) std::remove(path.c_str());
   return 0;
 }

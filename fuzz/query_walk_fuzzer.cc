@@ -51,8 +51,8 @@ const std::string NO_PICTURES =
     "See WHIRLO32.HLP for help";
 
 struct FileSet {
-  std::string anim;                            // with its trailing "/"
-  std::map<std::string, std::string> inside;   // name -> bytes
+  std::string anim;                           // with its trailing "/"
+  std::map<std::string, std::string> inside;  // name -> bytes
 };
 
 std::string content_of(const std::string& tag) {
@@ -71,8 +71,8 @@ const FileSet& file_set() {
     for (int n : {1, 2, 3, 4, 5, 7}) names["a" + std::to_string(n) + ".gif"];
     for (int n = 0; n <= 99; ++n) names["b" + std::to_string(n) + ".jpg"];
     for (int n = 1; n <= 3; ++n) names["C" + std::to_string(n) + ".TIF"];
-    for (const char* name : {"logo.gif", "logo.jpg", "logo.tif", "x.bmp",
-                             "logo", "d2.gif"}) {
+    for (const char* name :
+         {"logo.gif", "logo.jpg", "logo.tif", "x.bmp", "logo", "d2.gif"}) {
       names[name];
     }
     for (auto& entry : names) {
@@ -81,7 +81,8 @@ const FileSet& file_set() {
     }
     // Sentinels beside and above the folder: a name that escapes finds them.
     for (const char* name : {"s1.gif", "a1.gif", "logo.gif", "out1.gif"}) {
-      fuzz::write_file(root + "/" + name, content_of(std::string("OUTSIDE ") + name));
+      fuzz::write_file(root + "/" + name,
+                       content_of(std::string("OUTSIDE ") + name));
     }
     fs::create_directories(made.anim + "sub");
     for (const char* name : {"a1.gif", "logo.gif"}) {
@@ -98,7 +99,8 @@ std::uint32_t fixed_clock() { return 1234567; }
 bool known_step(std::int32_t v) {
   return (v >= cgi::STEP_RANDOM_FRAME && v <= cgi::STEP_UP) ||
          (v >= 0 && v <= 99) ||
-         (v >= cgi::STEP_NAMED_BASE && v < cgi::STEP_NAMED_BASE + cgi::MAX_STEPS) ||
+         (v >= cgi::STEP_NAMED_BASE &&
+          v < cgi::STEP_NAMED_BASE + cgi::MAX_STEPS) ||
          (v >= cgi::STEP_FRAME_BASE && v < cgi::STEP_FRAME_BASE + 100);
 }
 
@@ -121,12 +123,14 @@ bool repeated(const std::string& text, const std::string& unit) {
   return true;
 }
 
-void check_parsed(const cgi::AnimationRequest& request, const std::string& query,
-                  const std::string& expected_query, int result,
-                  const std::string& errors, const std::string& detail) {
-  fuzz::check(result == 0 || result == 1003, "parse result is 0 or 1003", detail);
-  fuzz::check(query == expected_query, "query uppercased and cut at its first ?",
+void check_parsed(const cgi::AnimationRequest& request,
+                  const std::string& query, const std::string& expected_query,
+                  int result, const std::string& errors,
+                  const std::string& detail) {
+  fuzz::check(result == 0 || result == 1003, "parse result is 0 or 1003",
               detail);
+  fuzz::check(query == expected_query,
+              "query uppercased and cut at its first ?", detail);
   if (result == 1003) {
     fuzz::check(errors == BAD_EXTENSION, "1003 writes its one message", detail);
     return;
@@ -147,7 +151,8 @@ void check_parsed(const cgi::AnimationRequest& request, const std::string& query
     fuzz::check(known_step(v), "only known step codes",
                 detail + " code " + std::to_string(v));
     if (v == 0) ended = true;
-    if (v >= cgi::STEP_NAMED_BASE && v < cgi::STEP_NAMED_BASE + cgi::MAX_STEPS) {
+    if (v >= cgi::STEP_NAMED_BASE &&
+        v < cgi::STEP_NAMED_BASE + cgi::MAX_STEPS) {
       fuzz::check(v - cgi::STEP_NAMED_BASE == named_slots++,
                   "named steps take the slots in order", detail);
     }
@@ -202,7 +207,7 @@ bool split_parts(const FileSet& set, const std::string& body, std::size_t pos,
       return false;
     }
     std::string ext = upper_extension(tag);
-    const char* expected_mime = ext == ".GIF" ? "image/gif"
+    const char* expected_mime = ext == ".GIF"   ? "image/gif"
                                 : ext == ".JPG" ? "image/jpeg"
                                 : ext == ".TIF" ? "image/tif"
                                                 : nullptr;
@@ -263,14 +268,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string original = query;
   const std::string detail = "query \"" + fuzz::escaped(original) + "\"";
 
-  std::string expected_query = uppercased(original.substr(0, original.find('\0')));
+  std::string expected_query =
+      uppercased(original.substr(0, original.find('\0')));
   for (std::size_t pos = 0; pos <= expected_query.size() + 1; ++pos) {
     int n = cgi::read_number(expected_query, pos);
     fuzz::check(n == cgi::NO_NUMBER || (n >= 0 && n <= 99),
                 "read_number gives 0..99 or NO_NUMBER", detail);
   }
   const std::string base =
-      expected_query.empty() ? "Whirlo" : expected_query.substr(0, expected_query.find('?'));
+      expected_query.empty()
+          ? "Whirlo"
+          : expected_query.substr(0, expected_query.find('?'));
   expected_query = expected_query.substr(0, expected_query.find('?'));
 
   cgi::AnimationRequest request;
@@ -282,7 +290,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   std::ostringstream parse_errors;
   int parsed = cgi::parse_query(request, query, parse_errors);
-  check_parsed(request, query, expected_query, parsed, parse_errors.str(), detail);
+  check_parsed(request, query, expected_query, parsed, parse_errors.str(),
+               detail);
   if (parsed != 0) return 0;
   fuzz::check(request.base_name == base, "the base name is the text before ?",
               detail);

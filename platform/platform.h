@@ -16,9 +16,8 @@ extern const char SEPARATOR;
 /// characters of the value, or of `def` when the file, the section or the
 /// key is missing. A bare file name means the file in the Windows directory.
 std::string read_profile_string(const std::string& section,
-                                const std::string& key,
-                                const std::string& def, std::size_t capacity,
-                                const std::string& path);
+                                const std::string& key, const std::string& def,
+                                std::size_t capacity, const std::string& path);
 
 /// True when something (a file, a directory or any other entry) exists at
 /// `path`.

@@ -18,14 +18,14 @@ struct SingleFile {
 };
 
 constexpr SingleFile SINGLE_FILES[] = {
-    {"whirlo32._xe", "whirlo32.exe",
-     "Whirlo32.EXE already exists, overwrite?", true},
-    {"whirlo32.hlp", "whirlo32.hlp",
-     "Whirlo-32.HLP already exists, overwrite?", false},
-    {"whirlo32.wri", "whirlo32.wri",
-     "Whirlo-32.WRI already exists, overwrite?", false},
-    {"whirlo32._oc", "whirlo32.doc",
-     "Whirlo-32.DOC already exists, overwrite?", false},
+    {"whirlo32._xe", "whirlo32.exe", "Whirlo32.EXE already exists, overwrite?",
+     true},
+    {"whirlo32.hlp", "whirlo32.hlp", "Whirlo-32.HLP already exists, overwrite?",
+     false},
+    {"whirlo32.wri", "whirlo32.wri", "Whirlo-32.WRI already exists, overwrite?",
+     false},
+    {"whirlo32._oc", "whirlo32.doc", "Whirlo-32.DOC already exists, overwrite?",
+     false},
 };
 
 constexpr char PICTURE_QUESTION[] =
@@ -40,10 +40,10 @@ bool agrees(SetupUi& ui, const char* question) {
 // False only when the administrator agreed and the replacing copy failed.
 bool install_single(const SingleFile& file, const SetupSettings& settings,
                     SetupUi& ui) {
-  std::string destination = (file.into_cgi_directory
-                                 ? settings.cgi_directory
-                                 : settings.animation_directory) +
-                            file.destination;
+  std::string destination =
+      (file.into_cgi_directory ? settings.cgi_directory
+                               : settings.animation_directory) +
+      file.destination;
   if (platform::copy_file(file.source, destination, true)) return true;
   if (!agrees(ui, file.question)) return true;
   if (platform::copy_file(file.source, destination, false)) return true;
@@ -80,8 +80,8 @@ bool write_configuration(const SetupSettings& settings) {
   };
   bool written = true;
   for (const auto& [key, value] : keys) {
-    written &= platform::write_profile_string(config::SECTION, key, *value,
-                                              path);
+    written &=
+        platform::write_profile_string(config::SECTION, key, *value, path);
   }
   return written;
 }

@@ -19,8 +19,8 @@ inline constexpr char CREATE_QUESTION[] =
 inline constexpr char VIEWER_QUESTION[] =
     "You have changed the default value of the animation viewer. This could "
     "make Whirlo-32 incapible of animating. Change to Mozilla?";
-inline constexpr char INSTALLED_MESSAGE[] =
-    WHIRLO_PRODUCT " has been installed! Please see the Whirlo32.DOC or "
+inline constexpr char INSTALLED_MESSAGE[] = WHIRLO_PRODUCT
+    " has been installed! Please see the Whirlo32.DOC or "
     "Whirlo32.WRI files in your anim. path for more information.";
 inline constexpr char CANCELLED_MESSAGE[] =
     "Error: Whirlo has not been installed.";

@@ -26,8 +26,7 @@ int SettingsDialog::install(const FieldTexts& fields) {
 
 int SettingsDialog::command(int id, const FieldTexts& fields) {
   switch (id) {
-    case OK_BUTTON:
-      return install(fields);
+    case OK_BUTTON: return install(fields);
     case CANCEL_BUTTON:
       ui_.message_box(CANCELLED_MESSAGE, SHORT_TITLE, Buttons::OK, Icon::NONE);
       return CANCELLED;

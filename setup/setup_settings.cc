@@ -8,8 +8,8 @@ namespace {
 
 std::string read_start_value(const char* key, const std::string& def,
                              std::size_t capacity) {
-  return platform::read_profile_string(config::SECTION, key, def,
-                                       capacity + 1, config::FILE_NAME);
+  return platform::read_profile_string(config::SECTION, key, def, capacity + 1,
+                                       config::FILE_NAME);
 }
 
 std::string cut(const std::string& text, std::size_t capacity) {

@@ -9,7 +9,6 @@
 namespace setup {
 namespace {
 
-
 struct Button {
   const char* label;
   Answer answer;
@@ -19,10 +18,8 @@ std::vector<Button> buttons_of(Buttons buttons) {
   switch (buttons) {
     case Buttons::OK_CANCEL:
       return {{"OK", Answer::OK}, {"Cancel", Answer::CANCEL}};
-    case Buttons::YES_NO:
-      return {{"Yes", Answer::YES}, {"No", Answer::NO}};
-    case Buttons::OK:
-      break;
+    case Buttons::YES_NO: return {{"Yes", Answer::YES}, {"No", Answer::NO}};
+    case Buttons::OK: break;
   }
   return {{"OK", Answer::OK}};
 }
@@ -54,8 +51,8 @@ bool TerminalUi::read_line(std::string& line) {
 }
 
 Answer TerminalUi::message_box(const std::string& text,
-                               const std::string& title,
-                               Buttons buttons, Icon) {
+                               const std::string& title, Buttons buttons,
+                               Icon) {
   std::vector<Button> choices = buttons_of(buttons);
   out_ << "[" << title << "] " << text << "\n";
   for (;;) {
@@ -73,9 +70,7 @@ Answer TerminalUi::message_box(const std::string& text,
   }
 }
 
-std::string TerminalUi::load_string(int id) {
-  return string_table_text(id);
-}
+std::string TerminalUi::load_string(int id) { return string_table_text(id); }
 
 bool TerminalUi::read_fields(FieldTexts& fields) {
   out_ << "\n" << TEXT_SETUP_TITLE << "\n" << TEXT_PLACEMENT_NOTE << "\n";
@@ -96,12 +91,9 @@ int TerminalUi::read_command() {
     if (!read_line(line)) return CANCEL_BUTTON;
     switch (first_letter(line)) {
       case '\0':
-      case 'O':
-        return OK_BUTTON;
-      case 'C':
-        return CANCEL_BUTTON;
-      case 'H':
-        return HELP_BUTTON;
+      case 'O': return OK_BUTTON;
+      case 'C': return CANCEL_BUTTON;
+      case 'H': return HELP_BUTTON;
     }
   }
 }

@@ -31,14 +31,10 @@ bool copy_bytes(int from, FileReplacement& to) {
 bool copy_target(const std::string& destination, const struct stat& source,
                  bool fail_if_exists, std::string& target) {
   switch (find_existing(destination, target)) {
-    case EntryKind::MISSING:
-      target = destination;
-      return true;
-    case EntryKind::DIRECTORY:
-      return false;
+    case EntryKind::MISSING: target = destination; return true;
+    case EntryKind::DIRECTORY: return false;
     case EntryKind::FILE:
-    case EntryKind::OTHER:
-      break;
+    case EntryKind::OTHER: break;
   }
   struct stat st;
   if (fail_if_exists || stat(target.c_str(), &st) != 0) return false;

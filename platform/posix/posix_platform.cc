@@ -36,9 +36,8 @@ std::string cut(std::string text, std::size_t capacity) {
 const char SEPARATOR = '/';
 
 std::string read_profile_string(const std::string& section,
-                                const std::string& key,
-                                const std::string& def, std::size_t capacity,
-                                const std::string& path) {
+                                const std::string& key, const std::string& def,
+                                std::size_t capacity, const std::string& path) {
   std::string text, value;
   if (read_whole_file(profile_file_path(path), text) &&
       find_profile_value(text, section, key, value)) {

@@ -8,7 +8,6 @@
 namespace setup {
 namespace {
 
-
 constexpr int FIELD_IDS[] = {IDC_CGI_DIRECTORY, IDC_ANIMATION_DIRECTORY,
                              IDC_ALLOWED_REFERERS, IDC_ANIMATING_VIEWERS};
 
@@ -37,7 +36,8 @@ std::string window_text(HWND control) {
   if (length <= 0) return std::string();
   std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
   int got = GetWindowTextA(control, buffer.data(), length + 1);
-  return std::string(buffer.data(), got > 0 ? static_cast<std::size_t>(got) : 0);
+  return std::string(buffer.data(),
+                     got > 0 ? static_cast<std::size_t>(got) : 0);
 }
 
 }  // namespace
@@ -60,8 +60,8 @@ Answer Win32Ui::message_box(const std::string& text, const std::string& title,
 // Storage for 254 characters and the terminator.
 std::string Win32Ui::load_string(int id) {
   char buffer[255];
-  int length = LoadStringA(instance_, static_cast<UINT>(id), buffer,
-                           sizeof buffer);
+  int length =
+      LoadStringA(instance_, static_cast<UINT>(id), buffer, sizeof buffer);
   return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
@@ -113,8 +113,8 @@ INT_PTR CALLBACK Win32Ui::settings_dialog_proc(HWND window, UINT message,
       return TRUE;  // the platform gives the focus to the first field
     }
     case WM_COMMAND: {
-      auto* ui = reinterpret_cast<Win32Ui*>(
-          GetWindowLongPtrA(window, GWLP_USERDATA));
+      auto* ui =
+          reinterpret_cast<Win32Ui*>(GetWindowLongPtrA(window, GWLP_USERDATA));
       if (ui) ui->command(window, LOWORD(wparam));
       return TRUE;
     }

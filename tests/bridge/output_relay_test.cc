@@ -44,7 +44,8 @@ Pieces relay(const std::string& output, bool nph, std::size_t step) {
 
 // Each part travels with the header block of the part after it; the last
 // part is a piece of its own once the file is complete.
-TEST(OutputRelay, NphSendsDirectReturnUnchangedAndCutsAfterTheNextPartsHeaders) {
+TEST(OutputRelay,
+     NphSendsDirectReturnUnchangedAndCutsAfterTheNextPartsHeaders) {
   for (std::size_t step : {1u, 7u, 4096u}) {
     Pieces pieces = relay(PUSH, true, step);
     EXPECT_EQ(pieces.all, PUSH) << "step " << step;
@@ -82,11 +83,15 @@ TEST(OutputRelay, CgiTurnsTheStatusLineIntoHeadersAndKeepsTheBody) {
 }
 
 TEST(OutputRelay, StillPictureAndBareStatusLine) {
-  std::string still = "HTTP/1.0 200 OK\nContent-type: image/gif\n\nGIF\n--sometext\n";
+  std::string still =
+      "HTTP/1.0 200 OK\nContent-type: image/gif\n\nGIF\n--sometext\n";
   Pieces pieces = relay(still, false, 5);
-  EXPECT_EQ(pieces.all, "Status: 200 OK\r\nContent-type: image/gif\r\n\r\nGIF\n--sometext\n");
+  EXPECT_EQ(
+      pieces.all,
+      "Status: 200 OK\r\nContent-type: image/gif\r\n\r\nGIF\n--sometext\n");
   EXPECT_TRUE(pieces.parts.empty());
-  EXPECT_EQ(relay("HTTP/1.0 200 OK\n", false, 100).all, "Status: 200 OK\r\n\r\n");
+  EXPECT_EQ(relay("HTTP/1.0 200 OK\n", false, 100).all,
+            "Status: 200 OK\r\n\r\n");
 }
 
 TEST(OutputRelay, TextAfterTheLastBoundaryIsSentAtTheEnd) {
@@ -102,7 +107,8 @@ TEST(ConvertHeader, ParsedOutput) {
   EXPECT_EQ(out, "Location: http://x/y\r\n\r\n");
   ASSERT_TRUE(convert_header("URI: http://x/y\n\n", true, out));
   EXPECT_EQ(out, "HTTP/1.0 302 Found\r\nLocation: http://x/y\r\n\r\n");
-  ASSERT_TRUE(convert_header("Status: 404 Gone\nContent-type: a/b\n\n", true, out));
+  ASSERT_TRUE(
+      convert_header("Status: 404 Gone\nContent-type: a/b\n\n", true, out));
   EXPECT_EQ(out, "HTTP/1.0 404 Gone\r\nContent-type: a/b\r\n\r\n");
 }
 
@@ -124,7 +130,10 @@ TEST(OutputRelay, HeaderWithoutEndOverTheLimitFails) {
 }
 
 TEST(PushBoundary, FindsQuotedAndParameterisedBoundaries) {
-  EXPECT_EQ(push_boundary("Content-Type: multipart/x-mixed-replace; boundary=\"ab\"; x=1\n\n"), "ab");
+  EXPECT_EQ(
+      push_boundary(
+          "Content-Type: multipart/x-mixed-replace; boundary=\"ab\"; x=1\n\n"),
+      "ab");
   EXPECT_EQ(push_boundary("HTTP/1.0 200 OK\nContent-type: image/gif\n\n"), "");
 }
 

@@ -64,7 +64,8 @@ TEST_F(PlayerTest, CountedRangeIsPlayedInLayoutA) {
   frames(1, 4);
   EXPECT_EQ(play("f"), STATUS + std::string(MULTIPART) + parts({1, 2, 3, 4}));
   EXPECT_EQ(result_, 0);
-  EXPECT_EQ(play("f?.GIF?D"), STATUS + std::string(MULTIPART) + parts({4, 3, 2, 1}));
+  EXPECT_EQ(play("f?.GIF?D"),
+            STATUS + std::string(MULTIPART) + parts({4, 3, 2, 1}));
 }
 
 TEST_F(PlayerTest, EmptyRangesGiveTheErrorPage) {
@@ -73,7 +74,8 @@ TEST_F(PlayerTest, EmptyRangesGiveTheErrorPage) {
   for (const char* query : {"f", "f?.GIF?S=====5", "f?.GIF?S=====3?E===3",
                             "f?.GIF?S=====4?E===2"}) {
     for (bool animates : {true, false}) {
-      EXPECT_EQ(play(query, animates), STATUS + std::string(ERROR_PAGE)) << query;
+      EXPECT_EQ(play(query, animates), STATUS + std::string(ERROR_PAGE))
+          << query;
       EXPECT_EQ(result_, NO_PICTURES);
       EXPECT_EQ(errors_, message.str());
     }
@@ -95,7 +97,8 @@ TEST_F(PlayerTest, RepeatCounts) {
   frames(1, 2);
   std::string up = parts({1, 2}), down = parts({2, 1});
   std::string head = STATUS + std::string(MULTIPART);
-  EXPECT_EQ(play("f?.GIF?U?D?L====2"), head + up + down + up + down + up + down);
+  EXPECT_EQ(play("f?.GIF?U?D?L====2"),
+            head + up + down + up + down + up + down);
   EXPECT_EQ(play("f?.GIF?U?L====2?D"), head + up + up + up);
   EXPECT_EQ(play("f?.GIF?L====1"), head + up + up);
   EXPECT_EQ(play("f?.GIF?U?L====12?D"), head + up);
@@ -106,8 +109,9 @@ TEST_F(PlayerTest, SinglePictureStepsUseLayoutB) {
   frames(1, 3);
   dir_.write("LOGO.JPG", "logo");
   EXPECT_EQ(play("f?.GIF?P====2"), STATUS + part(frame(2)));
-  EXPECT_EQ(play("f?.GIF?P====LOGO.JPG"),
-            STATUS + std::string("Content-type: image/jpeg\n\nlogo\n--sometext\n"));
+  EXPECT_EQ(
+      play("f?.GIF?P====LOGO.JPG"),
+      STATUS + std::string("Content-type: image/jpeg\n\nlogo\n--sometext\n"));
   EXPECT_EQ(play("f?.GIF?P====2?P====3"),
             STATUS + std::string(MULTIPART) + parts({2, 3}));
   // A missing single picture leaves the status line alone.
@@ -149,17 +153,20 @@ TEST_F(PlayerTest, NamesThatLeaveTheDirectoryDoNotExist) {
   outside.write("SECRET.GIF", "secret");
   std::string up = parts({1, 2, 3});
   std::string head = STATUS + std::string(MULTIPART);
-  for (std::string name : {std::string("..") + "/x/SECRET", outside.prefix() + "SECRET",
-                           std::string("A\\B"), std::string("C:SECRET")}) {
+  for (std::string name :
+       {std::string("..") + "/x/SECRET", outside.prefix() + "SECRET",
+        std::string("A\\B"), std::string("C:SECRET")}) {
     EXPECT_EQ(play("f?.GIF?P====" + name + "?U"), head + up) << name;
     EXPECT_EQ(play("f?.GIF?N======" + name, false), STATUS) << name;
   }
-  EXPECT_EQ(play(outside.prefix() + "SECRET"), STATUS + std::string(ERROR_PAGE));
+  EXPECT_EQ(play(outside.prefix() + "SECRET"),
+            STATUS + std::string(ERROR_PAGE));
 }
 
 TEST_F(PlayerTest, WindowsDeviceNamesDoNotExist) {
   // On Windows these names open devices; here they are ordinary files.
-  for (const char* name : {"COM1.GIF", "COM2.GIF", "NUL.GIF", "LPT1.JPG", "AUX.GIF"}) {
+  for (const char* name :
+       {"COM1.GIF", "COM2.GIF", "NUL.GIF", "LPT1.JPG", "AUX.GIF"}) {
     dir_.write(name, "device");
   }
   EXPECT_EQ(play("COM?.GIF?S=====1?E===2"), STATUS + std::string(MULTIPART));
@@ -177,7 +184,8 @@ TEST_F(PlayerTest, OverlongPathsDoNotExist) {
   dir_.write(name + "1.GIF", "1");
   dir_.write(name + "2.GIF", "2");
   ASSERT_GT(dir_.prefix().size() + name.size() + 5, 255u);
-  EXPECT_EQ(play(name + "?.GIF?S=====1?E===2"), STATUS + std::string(MULTIPART));
+  EXPECT_EQ(play(name + "?.GIF?S=====1?E===2"),
+            STATUS + std::string(MULTIPART));
   EXPECT_EQ(play(name), STATUS + std::string(ERROR_PAGE));
 }
 

@@ -77,9 +77,9 @@ TEST(PosixPlatform, ProfileValuesAreCutToCapacity) {
   std::string path = dir.write("p.ini", "[S]\nk=" + std::string(300, 'v'));
   EXPECT_EQ(platform::read_profile_string("S", "k", "", 255, path),
             std::string(254, 'v'));
-  EXPECT_EQ(platform::read_profile_string("S", "x", std::string(300, 'd'), 255,
-                                          path),
-            std::string(254, 'd'));
+  EXPECT_EQ(
+      platform::read_profile_string("S", "x", std::string(300, 'd'), 255, path),
+      std::string(254, 'd'));
   EXPECT_EQ(platform::read_profile_string("S", "x", "def  ", 255, path), "def");
   EXPECT_EQ(platform::read_profile_string("S", "k", "", 255, dir.prefix()), "");
   EXPECT_EQ(platform::read_profile_string("S", "k", "d", 255, path + ".none"),
@@ -98,7 +98,10 @@ TEST(PosixPlatform, BareProfileNameMeansTheWindowsDirectory) {
   EXPECT_EQ(platform::read_profile_string("WHIRL", "k", "none", 255,
                                           "no-such-whirlo-file.ini"),
             "none");
-  if (saved) setenv("WINDIR", restore.c_str(), 1); else unsetenv("WINDIR");
+  if (saved)
+    setenv("WINDIR", restore.c_str(), 1);
+  else
+    unsetenv("WINDIR");
 }
 
 }  // namespace

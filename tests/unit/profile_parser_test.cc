@@ -13,8 +13,8 @@ std::string lookup(const std::string& text, const std::string& section,
 }
 
 TEST(ProfileParser, LineEndsAndTrimmingDoNotMatter) {
-  for (const char* text :
-       {"[S]\nk=v\n", "[S]\r\nk=v\r\n", "[S]\rk=v", "\n\n  [S]  \n\t k \t= v \x1a\n"}) {
+  for (const char* text : {"[S]\nk=v\n", "[S]\r\nk=v\r\n", "[S]\rk=v",
+                           "\n\n  [S]  \n\t k \t= v \x1a\n"}) {
     EXPECT_EQ(lookup(text, "S", "k"), "v") << text;
   }
 }
@@ -60,8 +60,12 @@ TEST(ProfileParser, OnePairOfQuotesIsRemoved) {
 }
 
 TEST(ProfileParser, BytesPassUnchangedUpToNul) {
-  std::string text = "[S]\nk=a\x01\xff" "b\n";
-  EXPECT_EQ(lookup(text, "S", "k"), "a\x01\xff" "b");
+  std::string text =
+      "[S]\nk=a\x01\xff"
+      "b\n";
+  EXPECT_EQ(lookup(text, "S", "k"),
+            "a\x01\xff"
+            "b");
   EXPECT_EQ(lookup(std::string("[S]\nk=ab\0cd\n", 12), "S", "k"), "ab");
   EXPECT_EQ(lookup("\xef\xbb\xbf[S]\nk=v\n", "S", "k"), "<default>");
   std::string long_value(100000, 'x');

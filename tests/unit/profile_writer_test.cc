@@ -24,9 +24,9 @@ TEST(ProfileEdit, NewFileAndNewSectionUseCrLf) {
 }
 
 TEST(ProfileEdit, NewKeyFollowsTheLastFilledLineOfTheFirstSection) {
-  EXPECT_EQ(edit_profile_text("[s]\nx=1\n\n\n[t]\ny=2\n[s]\nz=3\n", "S", "k",
-                              "v"),
-            "[s]\nx=1\nk=v\r\n\n\n[t]\ny=2\n[s]\nz=3\n");
+  EXPECT_EQ(
+      edit_profile_text("[s]\nx=1\n\n\n[t]\ny=2\n[s]\nz=3\n", "S", "k", "v"),
+      "[s]\nx=1\nk=v\r\n\n\n[t]\ny=2\n[s]\nz=3\n");
   EXPECT_EQ(edit_profile_text("[s]\n[t]\n", "s", "k", "v"),
             "[s]\nk=v\r\n[t]\n");
   EXPECT_EQ(edit_profile_text("[s]\rx=1", "s", "k", "v"),
@@ -41,8 +41,7 @@ TEST(ProfileEdit, ReplacingChangesOnlyTheFirstMatchingLine) {
   EXPECT_EQ(edit_profile_text("[s]\nk\nk=2\n", "s", "k", "v"),
             "[s]\nk=v\nk=2\n");
   // A line starting with "[" but without "]" is no header.
-  EXPECT_EQ(edit_profile_text("[s]\n[k=1\n", "s", "[k", "2"),
-            "[s]\n[k=2\n");
+  EXPECT_EQ(edit_profile_text("[s]\n[k=1\n", "s", "[k", "2"), "[s]\n[k=2\n");
 }
 
 TEST(ProfileEdit, SameValueLeavesTheTextAlone) {
@@ -54,8 +53,8 @@ TEST(ProfileEdit, RefusesWhatWouldCorruptTheFile) {
   EXPECT_TRUE(platform::profile_write_allowed("Whirl", "Allow Only", ""));
   EXPECT_FALSE(platform::profile_write_allowed("s", "k", "a\nb"));
   EXPECT_FALSE(platform::profile_write_allowed("s", "k", "a\rb"));
-  EXPECT_FALSE(platform::profile_write_allowed("s", "k",
-                                               std::string("a\0b", 3)));
+  EXPECT_FALSE(
+      platform::profile_write_allowed("s", "k", std::string("a\0b", 3)));
   EXPECT_FALSE(platform::profile_write_allowed("s\n", "k", "v"));
   EXPECT_FALSE(platform::profile_write_allowed("s", "k=", "v"));
   EXPECT_FALSE(platform::profile_write_allowed("s", " [k", "v"));
@@ -103,8 +102,8 @@ TEST(ProfileFile, MissingFolderOrDirectoryFails) {
                                               dir.prefix() + "no/pelk.ini"));
   EXPECT_FALSE(std::filesystem::exists(dir.prefix() + "no"));
   std::filesystem::create_directory(dir.prefix() + "d.ini");
-  EXPECT_FALSE(platform::write_profile_string("s", "k", "v",
-                                              dir.prefix() + "d.ini"));
+  EXPECT_FALSE(
+      platform::write_profile_string("s", "k", "v", dir.prefix() + "d.ini"));
 }
 
 TEST(ProfileFile, BareNameIsWrittenInTheWindowsDirectory) {
@@ -113,7 +112,10 @@ TEST(ProfileFile, BareNameIsWrittenInTheWindowsDirectory) {
   std::string saved = old ? old : "";
   setenv("WINDIR", windows.prefix().c_str(), 1);
   EXPECT_TRUE(platform::write_profile_string("s", "k", "v", "bare.ini"));
-  if (old) setenv("WINDIR", saved.c_str(), 1); else unsetenv("WINDIR");
+  if (old)
+    setenv("WINDIR", saved.c_str(), 1);
+  else
+    unsetenv("WINDIR");
   EXPECT_EQ(read_file(windows.prefix() + "bare.ini"), "[s]\r\nk=v\r\n");
 }
 

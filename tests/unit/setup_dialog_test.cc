@@ -57,9 +57,9 @@ TEST_F(ValidationTest, MissingAnimationDirectoryIsCreatedOrRefused) {
   s.animation_directory = anim() + "new";
   ui_.answers = {Answer::CANCEL};
   EXPECT_EQ(setup::validate_settings(s, ui_), 0);
-  EXPECT_EQ(ui_.texts(), (std::vector<std::string>{
-                             CREATE_QUESTION,
-                             "Error : Invalid animation path."}));
+  EXPECT_EQ(ui_.texts(),
+            (std::vector<std::string>{CREATE_QUESTION,
+                                      "Error : Invalid animation path."}));
   EXPECT_EQ(ui_.shown[0].buttons, setup::Buttons::OK_CANCEL);
   EXPECT_FALSE(std::filesystem::exists(anim() + "new"));
 
@@ -85,9 +85,9 @@ TEST_F(ValidationTest, EmptyDirectoriesAreRefused) {
   s = settings();
   s.animation_directory = "";
   EXPECT_EQ(setup::validate_settings(s, ui_), 0);
-  EXPECT_EQ(ui_.texts(), (std::vector<std::string>{
-                             "Error : Invalid CGI-WIN path.",
-                             "Error : Invalid animation path."}));
+  EXPECT_EQ(ui_.texts(),
+            (std::vector<std::string>{"Error : Invalid CGI-WIN path.",
+                                      "Error : Invalid animation path."}));
 }
 
 TEST_F(ValidationTest, ViewerQuestionOnlyWithoutMozillaAnywhere) {
@@ -157,7 +157,8 @@ TEST_F(DialogTest, LongFieldsAreCutToTheirCapacity) {
   EXPECT_EQ(dialog.command(setup::OK_BUTTON, fields), setup::INSTALLED);
   EXPECT_EQ(s.cgi_directory, cgi() + long_name + "/");
   EXPECT_EQ(s.allowed_referers, std::string(49, 'r'));
-  EXPECT_EQ(s.animating_viewers, ("Mozilla" + std::string(60, 'v')).substr(0, 49));
+  EXPECT_EQ(s.animating_viewers,
+            ("Mozilla" + std::string(60, 'v')).substr(0, 49));
 }
 
 TEST_F(DialogTest, CancelAndHelpAndOtherCommands) {
@@ -167,8 +168,7 @@ TEST_F(DialogTest, CancelAndHelpAndOtherCommands) {
   EXPECT_EQ(ui_.help, std::vector<std::string>{"Setup"});
   EXPECT_EQ(dialog.command(1002, typed()), setup::STAYS_OPEN);
   EXPECT_TRUE(ui_.shown.empty());
-  EXPECT_EQ(dialog.command(setup::CANCEL_BUTTON, typed()),
-            setup::CANCELLED);
+  EXPECT_EQ(dialog.command(setup::CANCEL_BUTTON, typed()), setup::CANCELLED);
   ASSERT_EQ(ui_.shown.size(), 1u);
   EXPECT_EQ(ui_.shown[0].text, "Error: Whirlo has not been installed.");
   EXPECT_EQ(ui_.shown[0].title, "Whirlo-32 Setup");
@@ -189,9 +189,9 @@ TEST_F(SetupTest, StartValuesComeFromTheWindowsDirectoryOrTheDefaults) {
                                  "\r\nAllow Viewer=\r\n");
   ui_.commands = {{setup::CANCEL_BUTTON, {}}};
   EXPECT_EQ(setup::run_setup(ui_, {"/srv/cgi", "/srv/anim"}), 1);
-  EXPECT_EQ(ui_.initial_fields.at(1),
-            (FieldTexts{cgi143, anim150.substr(0, 143), std::string(49, 'o'),
-                        ""}));
+  EXPECT_EQ(
+      ui_.initial_fields.at(1),
+      (FieldTexts{cgi143, anim150.substr(0, 143), std::string(49, 'o'), ""}));
   // The installation never reads back what it writes.
   EXPECT_TRUE(std::filesystem::is_empty(cgi()));
 }

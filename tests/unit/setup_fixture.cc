@@ -41,8 +41,7 @@ int ScriptedUi::run_dialog(setup::SettingsDialog& dialog) {
   return 0;
 }
 
-void ScriptedUi::open_help(const std::string& file,
-                           setup::HelpCommand command,
+void ScriptedUi::open_help(const std::string& file, setup::HelpCommand command,
                            const std::string& keyword) {
   EXPECT_EQ(file, "whirlo32.hlp");
   help.push_back(command == setup::HelpCommand::CONTENTS ? "contents"

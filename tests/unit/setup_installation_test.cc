@@ -112,8 +112,7 @@ TEST_F(InstallationTest, MissingSourceAfterYesFailsButWritesTheProfile) {
   std::filesystem::remove(dist_.prefix() + "whirlo32.hlp");
   ui_.answers = {Answer::YES};
   EXPECT_EQ(setup::install_files(settings(), ui_), 0);
-  EXPECT_EQ(ui_.texts(),
-            (std::vector<std::string>{HLP_QUESTION, CANNOT_COPY}));
+  EXPECT_EQ(ui_.texts(), (std::vector<std::string>{HLP_QUESTION, CANNOT_COPY}));
   EXPECT_EQ(ui_.shown[1].icon, setup::Icon::STOP);
   EXPECT_EQ(ui_.shown[1].buttons, setup::Buttons::OK);
   EXPECT_EQ(read_file(anim() + "whirlo32.doc"), "contents of whirlo32._oc");
@@ -127,8 +126,8 @@ TEST_F(InstallationTest, FailedReplacingPictureCopyAsksAgainThenReports) {
   std::filesystem::create_directory(anim() + frame(5));
   // Four single files declined; Yes to pictures; picture 5 cannot be
   // replaced: asked again, Yes, message 7; the rest is replaced.
-  ui_.answers = {Answer::NO, Answer::NO, Answer::NO, Answer::NO,
-                 Answer::YES, Answer::YES};
+  ui_.answers = {Answer::NO, Answer::NO,  Answer::NO,
+                 Answer::NO, Answer::YES, Answer::YES};
   EXPECT_EQ(setup::install_files(settings(), ui_), 0);
   EXPECT_EQ(ui_.texts(),
             (std::vector<std::string>{EXE_QUESTION, HLP_QUESTION, WRI_QUESTION,
@@ -146,8 +145,11 @@ TEST_F(InstallationTest, ExistingProfileKeepsItsOtherLines) {
   EXPECT_EQ(setup::install_files(s, ui_), 1);
   EXPECT_EQ(read_file(cgi() + "pelk.ini"),
             "[Other]\nk=v\n[whirl]\nAllow Viewer=Mozilla\nkeep=me\n"
-            "Animation Path=" + anim() + "\r\nAllow Only=example.com\r\n"
-            "CGI-WIN Path=" + cgi() + "\r\n[Tail]\nx=1\n");
+            "Animation Path=" +
+                anim() +
+                "\r\nAllow Only=example.com\r\n"
+                "CGI-WIN Path=" +
+                cgi() + "\r\n[Tail]\nx=1\n");
 }
 
 // A configuration that cannot be written must not pass as installed.

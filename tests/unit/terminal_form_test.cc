@@ -17,8 +17,8 @@ Answer answer_to(const std::string& script, Buttons buttons,
   std::istringstream in(script);
   std::ostringstream out;
   setup::TerminalUi ui(in, out);
-  Answer answer = ui.message_box("Question?", "Title", buttons,
-                                 setup::Icon::NONE);
+  Answer answer =
+      ui.message_box("Question?", "Title", buttons, setup::Icon::NONE);
   if (output) *output = out.str();
   return answer;
 }
@@ -34,10 +34,8 @@ TEST(TerminalMessageBox, FirstLetterChoosesEmptyTakesFirstEndDeclines) {
   EXPECT_EQ(answer_to("", Buttons::OK_CANCEL), Answer::CANCEL);
   EXPECT_EQ(answer_to("", Buttons::OK), Answer::OK);
   // Another letter chooses nothing; the box asks again.
-  EXPECT_EQ(answer_to("maybe\nok\n", Buttons::OK_CANCEL, &output),
-            Answer::OK);
-  EXPECT_EQ(output,
-            "[Title] Question?\nOK, Cancel [OK]\nOK, Cancel [OK]\n");
+  EXPECT_EQ(answer_to("maybe\nok\n", Buttons::OK_CANCEL, &output), Answer::OK);
+  EXPECT_EQ(output, "[Title] Question?\nOK, Cancel [OK]\nOK, Cancel [OK]\n");
 }
 
 struct FormRun {

@@ -27,7 +27,8 @@ struct BTree {
 
 // Entries must come sorted in the tree's key order. Fills leaf pages in
 // order and adds index levels until one root page remains.
-BTree write_btree(const BTreeFormat& format, const std::vector<BTreeEntry>& entries);
+BTree write_btree(const BTreeFormat& format,
+                  const std::vector<BTreeEntry>& entries);
 
 }  // namespace helpc
 

@@ -7,7 +7,10 @@ namespace helpc {
 namespace {
 
 // Code points of cp1252's 0x80-0x9F row that the text may use.
-struct Extra { unsigned code_point; char byte; };
+struct Extra {
+  unsigned code_point;
+  char byte;
+};
 const Extra EXTRAS[] = {
     {0x20AC, '\x80'}, {0x2026, '\x85'}, {0x2018, '\x91'}, {0x2019, '\x92'},
     {0x201C, '\x93'}, {0x201D, '\x94'}, {0x2022, '\x95'}, {0x2013, '\x96'},

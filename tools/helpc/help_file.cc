@@ -50,8 +50,8 @@ Bytes write_help_file(const HelpDocument& doc) {
   ByteWriter w;
   w.u32(0x00035F3F);
   w.u32(FILE_HEADER_SIZE);  // the directory follows the header
-  w.u32(0xFFFFFFFF);       // no free blocks
-  w.u32(0);                // total size, patched below
+  w.u32(0xFFFFFFFF);        // no free blocks
+  w.u32(0);                 // total size, patched below
   put_internal(w, dir, 4);
   for (const auto& [name, data] : files) put_internal(w, data, 0);
   w.patch_u32(12, w.size());

@@ -22,7 +22,8 @@ std::string trim(const std::string& s) {
 std::vector<std::string> split(const std::string& s, char sep) {
   std::vector<std::string> parts;
   std::stringstream in(s);
-  for (std::string part; std::getline(in, part, sep);) parts.push_back(trim(part));
+  for (std::string part; std::getline(in, part, sep);)
+    parts.push_back(trim(part));
   return parts;
 }
 
@@ -51,7 +52,7 @@ class Parser {
   Topic& topic() { return doc_.topics.back(); }
 
   HelpDocument doc_;
-  Paragraph para_;  // the paragraph being gathered; no spans: none
+  Paragraph para_;    // the paragraph being gathered; no spans: none
   std::string text_;  // its text before inline parsing
   std::vector<std::vector<std::vector<Span>>> table_;
   bool after_heading_ = false;
@@ -149,9 +150,11 @@ void Parser::block_line(const std::string& text) {
   if (starts_with(text, "|")) return row(trim(text));
   if (!table_.empty()) end_table();
   if (example_line) {
-    if (!text_.empty() || (para_.kind != Paragraph::EXAMPLE && !para_.spans.empty()))
+    if (!text_.empty() ||
+        (para_.kind != Paragraph::EXAMPLE && !para_.spans.empty()))
       throw SourceError("an example block follows a blank line");
-    if (!para_.spans.empty()) para_.spans.push_back({Span::LINE_BREAK, "", "", false});
+    if (!para_.spans.empty())
+      para_.spans.push_back({Span::LINE_BREAK, "", "", false});
     para_.kind = Paragraph::EXAMPLE;
     para_.spans.push_back({Span::PLAIN, text.substr(4), "", true});
     return;
@@ -174,9 +177,11 @@ void Parser::block_line(const std::string& text) {
 void Parser::row(const std::string& text) {
   if (!text_.empty()) end_block();
   if (text.find_first_not_of("|-: ") == std::string::npos) return;  // rule line
-  std::string inner = text.substr(1, text.size() - (text.back() == '|' ? 2 : 1));
+  std::string inner =
+      text.substr(1, text.size() - (text.back() == '|' ? 2 : 1));
   std::vector<std::vector<Span>> cells;
-  for (const std::string& cell : split(inner, '|')) cells.push_back(parse_inline(cell));
+  for (const std::string& cell : split(inner, '|'))
+    cells.push_back(parse_inline(cell));
   if (!table_.empty() && cells.size() != table_.front().size())
     throw SourceError("table rows differ in their number of cells");
   table_.push_back(cells);
@@ -214,8 +219,8 @@ void Parser::end_block() {
     }
     if (para_.kind == Paragraph::BULLET) {
       para_.tab_stops = {12};
-      para_.spans.insert(para_.spans.begin(),
-                         {{Span::PLAIN, "\x95", "", false}, {Span::TAB, "", "", false}});
+      para_.spans.insert(para_.spans.begin(), {{Span::PLAIN, "\x95", "", false},
+                                               {Span::TAB, "", "", false}});
     }
   }
   if (!para_.spans.empty()) topic().paragraphs.push_back(para_);

@@ -16,7 +16,8 @@ namespace helpc {
 using InternalFiles = std::map<std::string, Bytes>;  // name to data
 
 // Adds |CONTEXT, |KWBTREE, |KWDATA, |KWMAP, |TTLBTREE and |CTXOMAP.
-void add_index_files(const HelpDocument& doc, const std::vector<uint32_t>& offsets,
+void add_index_files(const HelpDocument& doc,
+                     const std::vector<uint32_t>& offsets,
                      InternalFiles& files);
 
 // Keywords sort without regard to ASCII letter case.

@@ -24,7 +24,7 @@ struct FontSpec {
   FontIndex index;
   uint8_t attributes;  // 1 bold
   uint8_t half_points;
-  uint8_t family;      // 1 modern, 3 swiss
+  uint8_t family;  // 1 modern, 3 swiss
   unsigned face;
   uint8_t red, green, blue;
 };
@@ -45,8 +45,8 @@ Bytes write_system_file(const HelpDocument& doc, uint32_t contents_offset) {
   w.u16(0x036C);
   w.u16(21);  // minor version: the 3.1 format
   w.u16(1);
-  w.u32(0);   // no build date keeps builds byte-identical
-  w.u16(4);   // LZ77 blocks of 4 KiB
+  w.u32(0);  // no build date keeps builds byte-identical
+  w.u16(4);  // LZ77 blocks of 4 KiB
   put_record(w, TITLE, text(doc.title));
   if (!doc.copyright.empty()) put_record(w, COPYRIGHT, text(doc.copyright));
   ByteWriter contents;
@@ -73,8 +73,12 @@ Bytes write_font_file() {
     w.u8(f.half_points);
     w.u8(f.family);
     w.u16(f.face);
-    w.u8(f.red); w.u8(f.green); w.u8(f.blue);
-    w.u8(255); w.u8(255); w.u8(255);  // background
+    w.u8(f.red);
+    w.u8(f.green);
+    w.u8(f.blue);
+    w.u8(255);
+    w.u8(255);
+    w.u8(255);  // background
   }
   return w.bytes;
 }

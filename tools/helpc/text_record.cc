@@ -7,20 +7,31 @@ namespace helpc {
 namespace {
 
 enum Command : unsigned {
-  FONT = 0x80, LINE_BREAK = 0x81, PARAGRAPH_END = 0x82, TAB = 0x83,
-  HOTSPOT_END = 0x89, JUMP = 0xE3, END = 0xFF,
+  FONT = 0x80,
+  LINE_BREAK = 0x81,
+  PARAGRAPH_END = 0x82,
+  TAB = 0x83,
+  HOTSPOT_END = 0x89,
+  JUMP = 0xE3,
+  END = 0xFF,
 };
 
 enum ParagraphBit : unsigned {
-  SPACE_ABOVE = 0x0002, SPACE_BELOW = 0x0004, LEFT_INDENT = 0x0010,
-  FIRST_INDENT = 0x0040, TAB_STOPS = 0x0200,
+  SPACE_ABOVE = 0x0002,
+  SPACE_BELOW = 0x0004,
+  LEFT_INDENT = 0x0010,
+  FIRST_INDENT = 0x0040,
+  TAB_STOPS = 0x0200,
 };
 
 // The viewer takes one string, then one command, in turn; so every
 // command closes the text gathered before it.
 class CommandStream {
  public:
-  void text(const std::string& s) { pending_ += s; characters_ += s.size(); }
+  void text(const std::string& s) {
+    pending_ += s;
+    characters_ += s.size();
+  }
   void command(std::initializer_list<uint8_t> bytes);
   void font(unsigned index);
   void jump(const std::string& target);
@@ -40,7 +51,8 @@ void CommandStream::command(std::initializer_list<uint8_t> bytes) {
   pending_.clear();
   for (uint8_t b : bytes) commands_.u8(b);
   unsigned first = *bytes.begin();
-  if (first == LINE_BREAK || first == PARAGRAPH_END || first == TAB) ++characters_;
+  if (first == LINE_BREAK || first == PARAGRAPH_END || first == TAB)
+    ++characters_;
 }
 
 void CommandStream::font(unsigned index) {
@@ -78,7 +90,9 @@ void put_span(CommandStream& out, const Paragraph& p, const Span& s) {
 // tab stop.
 void put_layout(ByteWriter& w, const Paragraph& p) {
   int hang = p.tab_stops.empty() ? 0 : p.tab_stops.back() * UNITS_PER_POINT;
-  int below = (p.kind == Paragraph::HEADING ? 8 : p.kind == Paragraph::ROW ? 2 : 5);
+  int below = (p.kind == Paragraph::HEADING ? 8
+               : p.kind == Paragraph::ROW   ? 2
+                                            : 5);
   unsigned bits = SPACE_BELOW;
   if (p.kind == Paragraph::HEADING) bits |= SPACE_ABOVE;
   if (p.kind == Paragraph::EXAMPLE || hang) bits |= LEFT_INDENT;
@@ -86,7 +100,8 @@ void put_layout(ByteWriter& w, const Paragraph& p) {
   w.u16(bits);
   if (bits & SPACE_ABOVE) put_compressed_short(w, 3 * UNITS_PER_POINT);
   put_compressed_short(w, below * UNITS_PER_POINT);
-  if (bits & LEFT_INDENT) put_compressed_short(w, hang ? hang : 12 * UNITS_PER_POINT);
+  if (bits & LEFT_INDENT)
+    put_compressed_short(w, hang ? hang : 12 * UNITS_PER_POINT);
   if (bits & FIRST_INDENT) put_compressed_short(w, -hang);
   if (!(bits & TAB_STOPS)) return;
   put_compressed_short(w, static_cast<int>(p.tab_stops.size()));

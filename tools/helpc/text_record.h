@@ -14,8 +14,8 @@ enum FontIndex : unsigned { BODY_FONT = 0, HEADING_FONT = 1, EXAMPLE_FONT = 2 };
 constexpr int UNITS_PER_POINT = 2;
 
 struct LinkData {
-  Bytes data1;            // after the 21-byte link header
-  Bytes data2;            // NUL-terminated strings, stored uncompressed
+  Bytes data1;              // after the 21-byte link header
+  Bytes data2;              // NUL-terminated strings, stored uncompressed
   unsigned characters = 0;  // what the record adds to a TOPICOFFSET
 };
 

@@ -18,7 +18,9 @@ struct Record {
   size_t topic;
   unsigned block = 0, offset = 0;
   uint32_t pos = 0;  // TOPICPOS
-  size_t size() const { return LINK_HEADER_SIZE + link.data1.size() + link.data2.size(); }
+  size_t size() const {
+    return LINK_HEADER_SIZE + link.data1.size() + link.data2.size();
+  }
 };
 
 std::vector<Record> make_records(const HelpDocument& doc) {
@@ -37,10 +39,12 @@ std::vector<Record> make_records(const HelpDocument& doc) {
 }
 
 // Places every record wholly inside one block; returns the block count.
-unsigned place(std::vector<Record>& records, std::vector<uint32_t>& topic_offsets) {
+unsigned place(std::vector<Record>& records,
+               std::vector<uint32_t>& topic_offsets) {
   unsigned block = 0, offset = 0, characters = 0;
   for (Record& r : records) {
-    if (r.size() > BLOCK_DATA_SIZE) throw SourceError("a paragraph is too long");
+    if (r.size() > BLOCK_DATA_SIZE)
+      throw SourceError("a paragraph is too long");
     if (offset + r.size() > BLOCK_DATA_SIZE) {
       ++block;
       offset = characters = 0;
@@ -71,7 +75,8 @@ void fill_topic_headers(std::vector<Record>& records) {
     w.u32(records[i].topic);
     w.u32(NIL);  // no non-scrolling region
     w.u32(i + 1 < records.size() && records[i + 1].topic == records[i].topic
-              ? records[i + 1].pos : NIL);
+              ? records[i + 1].pos
+              : NIL);
     w.u32(next_topic);
     records[i].link.data1 = w.bytes;
   }
@@ -129,7 +134,8 @@ TopicFile write_topic_file(const HelpDocument& doc) {
     w.append(block_header(records, b));
     w.append(literal_lz77(block_data[b].bytes));
   }
-  if (w.size() != blocks * TOPIC_BLOCK_SIZE) throw std::logic_error("block framing");
+  if (w.size() != blocks * TOPIC_BLOCK_SIZE)
+    throw std::logic_error("block framing");
   out.data = w.bytes;
   return out;
 }

@@ -17,7 +17,7 @@ constexpr unsigned BLOCK_HEADER_SIZE = 12;
 constexpr unsigned BLOCK_DATA_SIZE = 3630;
 
 struct TopicFile {
-  Bytes data;                          // |TOPIC without its file header
+  Bytes data;                           // |TOPIC without its file header
   std::vector<uint32_t> topic_offsets;  // TOPICOFFSET of each topic
 };
 
