@@ -8,12 +8,12 @@ namespace {
 
 enum Command : unsigned {
   FONT = 0x80,
-  LINE_BREAK = 0x81,
-  PARAGRAPH_END = 0x82,
-  TAB = 0x83,
+  LINE_BREAK,  // 0x81, 0x82, 0x83 in turn
+  PARAGRAPH_END,
+  TAB,
   HOTSPOT_END = 0x89,
   JUMP = 0xE3,
-  END = 0xFF,
+  END = 0xFF
 };
 
 enum ParagraphBit : unsigned {
@@ -21,7 +21,7 @@ enum ParagraphBit : unsigned {
   SPACE_BELOW = 0x0004,
   LEFT_INDENT = 0x0010,
   FIRST_INDENT = 0x0040,
-  TAB_STOPS = 0x0200,
+  TAB_STOPS = 0x0200
 };
 
 // The viewer takes one string, then one command, in turn; so every
