@@ -27,12 +27,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "tests", "lib"))
 import servers  # noqa: E402
-from webstack import body_of, free_port, http_get, stop  # noqa: E402
+from webstack import MOZILLA, body_of, free_port, http_get, stop  # noqa: E402
 
 BUILD = None
 PACKAGE = "whirlo32"
 CGIDIR = "/usr/lib/whirlo32"
-MOZILLA = "Mozilla/5.0 (X11; Linux x86_64)"
 LYNX = "Lynx/2.8.9"
 LIGHTTPD_LINK = "/etc/lighttpd/conf-enabled/50-whirlo32.conf"
 APACHE_LINK = "/etc/apache2/conf-enabled/whirlo32.conf"
