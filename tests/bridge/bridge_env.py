@@ -17,7 +17,7 @@ REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [os.path.join(REPO, "tests", "lib"), os.path.join(REPO, "tools")]
 import servers  # noqa: E402
 from webstack import (MOZILLA, body_of, free_port, http_get,  # noqa: E402,F401
-                      stop, wait_for_port, wait_until)
+                      stop, wait_until)
 FRAMES = os.path.join(REPO, "dist", "frames")
 FAKES = os.path.join(HERE, "fake_programs")
 
