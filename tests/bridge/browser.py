@@ -12,8 +12,13 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "lib"))
+from xvfb import Xvfb  # noqa: E402
 
 SCREEN = (640, 480)
 
@@ -60,27 +65,12 @@ def stop_group(process):
         pass
 
 
-class Display:
+class Display(Xvfb):
     """An Xvfb screen whose pixels are read from its framebuffer file."""
 
     def __init__(self):
-        self.folder = tempfile.mkdtemp(prefix="whirlo-xvfb-")
-        ready_read, ready_write = os.pipe()
-        self.server = subprocess.Popen(
-            [find_program("Xvfb", "xvfb"), "-displayfd", str(ready_write),
-             "-screen", "0", "%dx%dx24" % SCREEN, "-fbdir", self.folder,
-             "-nolisten", "tcp"],
-            pass_fds=[ready_write], stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            start_new_session=True)
-        os.close(ready_write)
-        with os.fdopen(ready_read) as ready:
-            number = ready.readline().strip()
-        if not number:
-            self.close()
-            raise RuntimeError("Xvfb did not start")
-        self.name = ":" + number
-        with open(os.path.join(self.folder, "Xvfb_screen0"), "rb") as screen:
+        super().__init__(SCREEN, framebuffer=True)
+        with open(self.framebuffer, "rb") as screen:
             self.memory = mmap.mmap(screen.fileno(), 0, access=mmap.ACCESS_READ)
         self.parse_header()
 
@@ -102,8 +92,7 @@ class Display:
     def close(self):
         if getattr(self, "memory", None):
             self.memory.close()
-        stop_group(self.server)
-        shutil.rmtree(self.folder, ignore_errors=True)
+        super().close()
 
 
 class Window:
@@ -118,7 +107,7 @@ class Window:
             raise
         self.log = open(os.path.join(self.profile, "output.log"), "w+")
         self.process = subprocess.Popen(
-            command, env=dict(os.environ, DISPLAY=display.name),
+            command, env=display.env(),
             stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT,
             start_new_session=True)
 

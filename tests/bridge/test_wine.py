@@ -3,24 +3,33 @@ names, spooled and paced, relay what whirlo32.exe writes and leave no
 temporary files."""
 
 import os
-import shlex
 import shutil
-import subprocess
+import sys
 import tempfile
 import unittest
 
 from bridge_env import FRAMES, MOZILLA, body_of
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "lib"))
+from wine import WineSession, windows_path  # noqa: E402
+
 QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?pict=11", "whirlo?.gif?start=20"]
+SESSION = None
 
 
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
+def setUpModule():
+    global SESSION
+    SESSION = WineSession(wine=os.environ.get("WHIRLO_EMULATOR") or "wine")
+    SESSION.__enter__()
+
+
+def tearDownModule():
+    SESSION.__exit__(None, None, None)
 
 
 class UnderWine(unittest.TestCase):
     def setUp(self):
-        self.emulator = shlex.split(os.environ.get("WHIRLO_EMULATOR") or "wine")
         self.root = tempfile.mkdtemp(prefix="whirlo-bridge-wine-")
         self.addCleanup(shutil.rmtree, self.root, True)
         self.cgi = os.path.join(self.root, "cgi")
@@ -35,9 +44,8 @@ class UnderWine(unittest.TestCase):
                       % windows_path(FRAMES))
 
     def wine(self, words, env):
-        full = dict(os.environ, WINEDEBUG="-all", **env)
-        return subprocess.run(self.emulator + words, cwd=self.cgi, env=full,
-                              capture_output=True, timeout=120).stdout
+        return SESSION.run(words, env, cwd=self.cgi, capture_output=True,
+                           timeout=120).stdout
 
     def direct_output(self, query):
         data = os.path.join(self.root, "req.dat")

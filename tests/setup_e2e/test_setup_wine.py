@@ -15,7 +15,6 @@ Usage: test_setup_wine.py --setup setup.exe --distribution DIR
 """
 import argparse
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -23,10 +22,16 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "lib"))
+from wine import WineSession, windows_path  # noqa: E402
+from xvfb import Xvfb  # noqa: E402
+
 ARGS = None
 TITLE = "Whirlo-32 V1.2 Setup"
 WAIT = 60          # seconds for a window to appear
-DISPLAY_ENV = {}   # DISPLAY and the Wine settings of this run
+SCREEN = None      # the Xvfb of this run
+WINE = None        # the Wine session on it
 
 STATUS = b"HTTP/1.0 200 OK\n"
 BOUNDARY = b"\n--sometext\n"
@@ -34,29 +39,10 @@ MULTIPART = (b"Content-type: multipart/x-mixed-replace;boundary=sometext\n"
              + BOUNDARY)
 
 
-def windows_path(path):
-    """The Wine name of a host path (drive Z: is the host's root)."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def env():
-    return dict(os.environ, **DISPLAY_ENV)
-
-
-def xdotool(*args):
-    run = subprocess.run(["xdotool"] + list(args), env=env(),
-                         capture_output=True, text=True, timeout=WAIT)
-    return run.stdout.split()
-
-
-def windows_named(pattern):
-    return set(xdotool("search", "--name", pattern))
-
-
 def wait_for_new_window(pattern, known):
     deadline = time.time() + WAIT
     while time.time() < deadline:
-        fresh = windows_named(pattern) - known
+        fresh = set(SCREEN.windows(pattern)) - known
         if fresh:
             time.sleep(0.5)  # let it draw before keys and screenshots
             return fresh.pop()
@@ -66,51 +52,16 @@ def wait_for_new_window(pattern, known):
 
 def screenshot(name, window):
     """The screen around `window` (message boxes open over the dialog)."""
-    geometry = dict(line.split("=") for line in
-                    xdotool("getwindowgeometry", "--shell", window))
-    crop = "%sx%s+%s+%s" % (geometry["WIDTH"], geometry["HEIGHT"],
-                            geometry["X"], geometry["Y"])
-    path = os.path.join(ARGS.artefacts, name + ".png")
-    subprocess.run(["import", "-window", "root", "-crop", crop, path],
-                   env=env(), check=True, timeout=WAIT)
+    SCREEN.screenshot(window, os.path.join(ARGS.artefacts, name + ".png"))
 
 
 def keys(window, *names):
-    xdotool("windowfocus", "--sync", window)
-    xdotool("key", "--delay", "50", *names)
+    SCREEN.xdotool("windowfocus", "--sync", window)
+    SCREEN.xdotool("key", "--delay", "50", *names)
 
 
 def type_text(text):
-    xdotool("type", "--delay", "20", text)
-
-
-def start_display():
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-         "-nolisten", "tcp"], pass_fds=(write_end,),
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as f:
-        number = f.readline().strip()
-    if not number:
-        xvfb.kill()
-        raise RuntimeError("Xvfb did not start")
-    return xvfb, ":" + number
-
-
-def prepare_prefix(prefix):
-    """A Wine prefix of our own; Wine draws the captions itself, since no
-    window manager runs on the virtual display."""
-    if os.path.isdir(os.path.join(prefix, "drive_c")):
-        return
-    subprocess.run([ARGS.wine, "wineboot", "-i"], env=env(),
-                   capture_output=True, timeout=300)
-    subprocess.run([ARGS.wine, "reg", "add",
-                    r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated",
-                    "/d", "N", "/f"], env=env(), capture_output=True,
-                   timeout=120)
-    subprocess.run(["wineserver", "-w"], env=env(), timeout=120)
+    SCREEN.xdotool("type", "--delay", "20", text)
 
 
 class SetupUnderWine(unittest.TestCase):
@@ -124,8 +75,7 @@ class SetupUnderWine(unittest.TestCase):
         os.mkdir(self.cgi)
         os.mkdir(self.anim)
         # The installer's start values come from C:\windows\pelk.ini.
-        windows_ini = os.path.join(DISPLAY_ENV["WINEPREFIX"], "drive_c",
-                                   "windows", "pelk.ini")
+        windows_ini = os.path.join(WINE.windows_directory(), "pelk.ini")
         if os.path.exists(windows_ini):
             os.remove(windows_ini)
         self.process = None
@@ -136,10 +86,9 @@ class SetupUnderWine(unittest.TestCase):
             self.process.wait()
 
     def start_setup(self):
-        self.process = subprocess.Popen([ARGS.wine, os.path.abspath(ARGS.setup)],
-                                        cwd=self.dist, env=env(),
-                                        stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+        self.process = WINE.start([os.path.abspath(ARGS.setup)],
+                                  cwd=self.dist, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
         self.dialog = wait_for_new_window(
             "^%s$" % TITLE.replace(".", "[.]"), set())
         self.known = {self.dialog}
@@ -163,7 +112,7 @@ class SetupUnderWine(unittest.TestCase):
         viewer = wait_for_new_window("^Wine Help$", set())
         if shot:
             screenshot(shot, viewer)
-        self.assertFalse(windows_named("^ERROR$"))
+        self.assertFalse(SCREEN.windows("^ERROR$"))
 
     def finish(self):
         self.assertEqual(self.process.wait(timeout=WAIT), 1)
@@ -172,10 +121,10 @@ class SetupUnderWine(unittest.TestCase):
         """Types into the fields in tab order; the dialog selects a
         field's text when it receives the focus, so typing replaces it.
         The focus stays in the last field: Return is the default button."""
-        xdotool("windowfocus", "--sync", self.dialog)
+        SCREEN.xdotool("windowfocus", "--sync", self.dialog)
         for index, text in enumerate((cgi, anim, referers, viewers)):
             if index:
-                xdotool("key", "Tab")
+                SCREEN.xdotool("key", "Tab")
             if text is not None:
                 type_text(text)
 
@@ -189,9 +138,9 @@ class SetupUnderWine(unittest.TestCase):
             f.write("[CGI]\r\nRequest Method=GET\r\nQuery String=\r\n"
                     "[Extra Headers]\r\nUser-Agent=Mozilla/5.0\r\n[System]\r\n"
                     "Output File=%s\r\n" % windows_path(output))
-        run = subprocess.run([ARGS.wine, os.path.join(self.cgi, "whirlo32.exe"),
-                              windows_path(data)], cwd=self.cgi, env=env(),
-                             capture_output=True, timeout=WAIT)
+        run = WINE.run([os.path.join(self.cgi, "whirlo32.exe"),
+                        windows_path(data)], cwd=self.cgi,
+                       capture_output=True, timeout=WAIT)
         self.assertEqual(run.returncode, 0, run.stdout)
         with open(output, "rb") as f:
             return f.read()
@@ -268,12 +217,11 @@ class SetupUnderWine(unittest.TestCase):
 
 
 def main():
-    global ARGS
+    global ARGS, SCREEN, WINE
     parser = argparse.ArgumentParser()
     parser.add_argument("--setup", required=True)
     parser.add_argument("--distribution", required=True)
     parser.add_argument("--artefacts", required=True)
-    parser.add_argument("--prefix", help="Wine prefix (made when missing)")
     parser.add_argument("--wine", default="wine")
     ARGS, rest = parser.parse_known_args()
     missing = [tool for tool in ("Xvfb", "xdotool", "import", ARGS.wine,
@@ -282,19 +230,9 @@ def main():
         sys.exit("missing: %s (Debian packages xvfb, xdotool, imagemagick, "
                  "wine)" % ", ".join(missing))
     os.makedirs(ARGS.artefacts, exist_ok=True)
-    prefix = os.path.abspath(ARGS.prefix or os.path.join(ARGS.artefacts,
-                                                          "wine-prefix"))
-    xvfb, display = start_display()
-    DISPLAY_ENV.update(DISPLAY=display, WINEPREFIX=prefix, WINEDEBUG="-all")
-    try:
-        prepare_prefix(prefix)
+    with Xvfb() as SCREEN, WineSession(SCREEN.name, ARGS.wine) as WINE:
         program = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2,
                                 exit=False)
-    finally:
-        # Only the Wine server of our own prefix and our own X server.
-        subprocess.run(["wineserver", "-k"], env=env(), timeout=WAIT)
-        xvfb.terminate()
-        xvfb.wait()
     sys.exit(0 if program.result.wasSuccessful() else 1)
 
 
