@@ -1,6 +1,6 @@
 """Opens the generated help file in Wine's help viewer under Xvfb.
 
-A small Windows program (help_probe.cc, built here with mingw-w64) asks
+A small Windows program (help_probe.cc, built with the Windows build) asks
 for topics through WinHelpA, as the installer does, and prints the text
 of the topic that the viewer then shows. Checked:
 
@@ -22,12 +22,13 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
-from wine_session import WineSession  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "lib"))
+from wine import WineSession, windows_path  # noqa: E402
+from xvfb import Xvfb  # noqa: E402
 
 ERRORS = [1001, 1002, 1003, 1004, 1005, 2001, 2002]
-TOOLS = ["wine", "wineserver", "Xvfb", "xdotool", "import", "identify",
-         "x86_64-w64-mingw32-g++"]
+TOOLS = ["wineserver", "Xvfb", "xdotool", "import", "identify", "compare"]
 
 
 class Failure(Exception):
@@ -39,34 +40,11 @@ def check(condition, message):
         raise Failure(message)
 
 
-class Display:
-    """A private Xvfb server; -displayfd picks a free display number."""
-
-    def __enter__(self):
-        read, write = os.pipe()
-        self.server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp"], pass_fds=[write], stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as f:
-            number = f.readline().strip()
-        check(number, "Xvfb did not start")
-        self.name = ":" + number
-        return self
-
-    def __exit__(self, *exc):
-        self.server.terminate()
-        self.server.wait(timeout=10)
-        return False
-
-
 class HelpSession(WineSession):
-    def __init__(self, display, workdir):
-        super().__init__()
-        self.env["WINEPREFIX"] = os.environ.get("WHIRLO_HELP_WINEPREFIX") or \
-            os.path.join(tempfile.gettempdir(), "whirlo-help-wineprefix-%d" % os.getuid())
-        self.env["DISPLAY"] = display
+    def __init__(self, screen, wine, probe, workdir):
+        super().__init__(screen.name, wine)
+        self.screen = screen
+        self.probe_program = os.path.abspath(probe)
         self.workdir = workdir
 
     def probe(self, *args):
@@ -74,10 +52,8 @@ class HelpSession(WineSession):
         # and outlives the probe.
         out_path = os.path.join(self.workdir, "probe.out")
         with open(out_path, "wb") as out:
-            run = subprocess.run(
-                ["wine", os.path.join(self.workdir, "help_probe.exe")] + list(args),
-                env=self.env, stdin=subprocess.DEVNULL, stdout=out,
-                stderr=subprocess.STDOUT, timeout=120)
+            run = self.run([self.probe_program] + list(args), stdout=out,
+                           stderr=subprocess.STDOUT, timeout=120)
         with open(out_path, "rb") as f:
             text = f.read().decode("cp1252").replace("\r", "\n")
         return run.returncode, text
@@ -90,25 +66,12 @@ class HelpSession(WineSession):
 
     def screenshot(self, path):
         time.sleep(0.5)  # the last repaint
-        found = subprocess.run(
-            ["xdotool", "search", "--onlyvisible", "--name", "Wine Help"],
-            env=self.env, capture_output=True, text=True)
-        windows = found.stdout.split()
+        windows = self.screen.windows("Wine Help", visible=True)
         check(windows, "no help window on the display")
-        geometry = subprocess.run(
-            ["xdotool", "getwindowgeometry", "--shell", windows[0]],
-            env=self.env, capture_output=True, text=True, check=True).stdout
-        g = dict(l.split("=") for l in geometry.split())
-        crop = "%sx%s+%s+%s" % (g["WIDTH"], g["HEIGHT"], g["X"], g["Y"])
-        subprocess.run(["import", "-window", "root", "-crop", crop, path],
-                       env=self.env, check=True)
+        self.screen.screenshot(windows[0], path)
         colours = int(subprocess.run(["identify", "-format", "%k", path],
                                      capture_output=True, text=True, check=True).stdout)
         check(colours > 16, "%s looks blank (%d colours)" % (path, colours))
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def expect_topic(lines, title, *phrases):
@@ -152,31 +115,29 @@ def distinct(shots):
 
 def main():
     parser = argparse.ArgumentParser()
+    parser.add_argument("--probe", required=True, help="help_probe.exe")
     parser.add_argument("--help-file", required=True)
     parser.add_argument("--screenshots", required=True)
+    parser.add_argument("--wine", default="wine")
     args = parser.parse_args()
-    missing = [t for t in TOOLS + ["compare"] if not shutil.which(t)]
+    missing = [t for t in TOOLS + [args.wine] if not shutil.which(t)]
     if missing:
         sys.exit("wine_help_test: missing %s (tools/run-tests installs them)"
                  % " ".join(missing))
     shutil.rmtree(args.screenshots, ignore_errors=True)
     os.makedirs(args.screenshots)
     started = time.time()
-    with tempfile.TemporaryDirectory() as work, Display() as display:
-        subprocess.run(["x86_64-w64-mingw32-g++", "-std=c++17", "-O1", "-static",
-                        "-o", os.path.join(work, "help_probe.exe"),
-                        os.path.join(os.path.dirname(__file__), "help_probe.cc"),
-                        "-luser32"], check=True)
-        hlp = windows_path(args.help_file)
-        with HelpSession(display.name, work) as session:
-            try:
-                contents_and_map_numbers(session, hlp, args.screenshots)
-                keywords(session, hlp, args.screenshots)
-                distinct(args.screenshots)
-            except Failure as e:
-                sys.exit("FAIL: %s" % e)
-            finally:
-                session.probe("quit", hlp)
+    hlp = windows_path(args.help_file)
+    with tempfile.TemporaryDirectory() as work, Xvfb() as screen, \
+            HelpSession(screen, args.wine, args.probe, work) as session:
+        try:
+            contents_and_map_numbers(session, hlp, args.screenshots)
+            keywords(session, hlp, args.screenshots)
+            distinct(args.screenshots)
+        except Failure as e:
+            sys.exit("FAIL: %s" % e)
+        finally:
+            session.probe("quit", hlp)
     print("help viewer: contents, %d map numbers, index keywords: ok (%.1f s); "
           "screenshots in %s" % (len(ERRORS), time.time() - started, args.screenshots))
 
