@@ -9,7 +9,6 @@ window manager runs, so a window sits at the top left of the screen.
 import mmap
 import os
 import shutil
-import signal
 import struct
 import subprocess
 import sys
@@ -18,7 +17,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "lib"))
-from xvfb import Xvfb  # noqa: E402
+from xvfb import Xvfb, stop_group  # noqa: E402
 
 SCREEN = (640, 480)
 
@@ -48,21 +47,6 @@ def find_program(name, package):
     if not path:
         raise RuntimeError("%s is not installed (Debian package: %s)" % (name, package))
     return path
-
-
-def stop_group(process):
-    """Ends a process started in a session of its own, with its children."""
-    if process.poll() is None:
-        os.killpg(process.pid, signal.SIGTERM)
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            os.killpg(process.pid, signal.SIGKILL)
-            process.wait()
-    try:
-        os.killpg(process.pid, signal.SIGKILL)  # helpers left behind
-    except ProcessLookupError:
-        pass
 
 
 class Display(Xvfb):

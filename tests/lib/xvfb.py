@@ -11,10 +11,26 @@ import (Debian: xvfb, xdotool, imagemagick).
 """
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 
 WAIT = 60  # seconds for one xdotool or import call
+
+
+def stop_group(process):
+    """Ends a process started in a session of its own, with its children."""
+    if process.poll() is None:
+        os.killpg(process.pid, signal.SIGTERM)
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+    try:
+        os.killpg(process.pid, signal.SIGKILL)  # helpers left behind
+    except ProcessLookupError:
+        pass
 
 
 class Xvfb:
@@ -70,13 +86,7 @@ class Xvfb:
                        env=self.env(), check=True, timeout=WAIT)
 
     def close(self):
-        if self.server.poll() is None:
-            self.server.terminate()
-            try:
-                self.server.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.server.kill()
-                self.server.wait()
+        stop_group(self.server)
         if self.folder:
             shutil.rmtree(self.folder, ignore_errors=True)
 
