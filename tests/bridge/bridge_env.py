@@ -2,7 +2,7 @@
 trees, whirlo32 run directly as a Windows CGI server would, and raw HTTP.
 
 The bridge and whirlo32 come from the environment variables WHIRLO_BRIDGE
-and WHIRLO_PROGRAM (run_bridge_tests.py sets them).
+and WHIRLO_PROGRAM (tests/run.py sets them).
 """
 
 import os

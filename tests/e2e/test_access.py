@@ -2,8 +2,8 @@
 
 import unittest
 
-from whirlo_env import (WhirloTestCase, animation, error_response, frame_parts,
-                        part, single)
+from lib.cases import SiteTestCase
+from lib.responses import animation, error_response, frame_parts, part, single
 
 # (Allow Only value or None for no key, referer, allowed)
 REFERER_CASES = [
@@ -38,7 +38,7 @@ VIEWER_CASES = [
 ]
 
 
-class AccessTestCase(WhirloTestCase):
+class AccessTestCase(SiteTestCase):
 
     def setUp(self):
         super().setUp()

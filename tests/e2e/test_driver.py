@@ -3,11 +3,11 @@
 import os
 import unittest
 
-from whirlo_env import (WhirloTestCase, animation, error_response, frame_parts,
-                        single)
+from lib.cases import SiteTestCase
+from lib.responses import animation, error_response, frame_parts, single
 
 
-class CommandLineTests(WhirloTestCase):
+class CommandLineTests(SiteTestCase):
 
     def test_empty_tail_reports_1001(self):
         cases = [[]]
@@ -48,7 +48,7 @@ class CommandLineTests(WhirloTestCase):
         self.assertTrue(os.path.exists(content), "unrelated content file touched")
 
 
-class DataFileTests(WhirloTestCase):
+class DataFileTests(SiteTestCase):
 
     def setUp(self):
         super().setUp()
@@ -123,7 +123,7 @@ class DataFileTests(WhirloTestCase):
                 self.assertFalse(result.data_exists)
 
 
-class ConfigLocationTests(WhirloTestCase):
+class ConfigLocationTests(SiteTestCase):
     """pelk.ini: current directory first, else WINDIR."""
 
     def anim_entry(self, folder=None):

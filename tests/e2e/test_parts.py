@@ -2,7 +2,8 @@
 
 import unittest
 
-from whirlo_env import WhirloTestCase, animation, part, single, STATUS
+from lib.cases import SiteTestCase
+from lib.responses import STATUS, animation, part, single
 
 ALL_BYTES = bytes(range(256))
 
@@ -12,7 +13,7 @@ def block(size, seed):
     return pattern[:size]
 
 
-class PartTests(WhirloTestCase):
+class PartTests(SiteTestCase):
 
     def setUp(self):
         super().setUp()

@@ -3,15 +3,16 @@
 import os
 import unittest
 
-from whirlo_env import (MULTIPART_HEADER, STATUS, WhirloTestCase, animation,
-                        error_response, frame_parts, identify_parts, part,
-                        random_frames, single)
+from lib.cases import SiteTestCase
+from lib.responses import (MULTIPART_HEADER, STATUS, animation, error_response,
+                          frame_parts, identify_parts, part, random_frames,
+                          single)
 
 UP = list(range(3, 10))
 DOWN = UP[::-1]
 
 
-class LayoutTests(WhirloTestCase):
+class LayoutTests(SiteTestCase):
 
     def setUp(self):
         super().setUp()
@@ -68,7 +69,7 @@ class LayoutTests(WhirloTestCase):
         self.assertServed(result, animation(frame_parts(self.frames, [1, 2, 4, 5, 6])))
 
 
-class RepeatTests(WhirloTestCase):
+class RepeatTests(SiteTestCase):
 
     def test_repeat_counts(self):
         self.site.write_config()
@@ -88,7 +89,7 @@ class RepeatTests(WhirloTestCase):
                 self.assertServed(result, animation(frame_parts(frames, order)))
 
 
-class CountingTests(WhirloTestCase):
+class CountingTests(SiteTestCase):
 
     def setUp(self):
         super().setUp()
@@ -132,7 +133,7 @@ class CountingTests(WhirloTestCase):
                 self.assertFalse(result.data_exists)
 
 
-class RandomTests(WhirloTestCase):
+class RandomTests(SiteTestCase):
 
     def setUp(self):
         super().setUp()

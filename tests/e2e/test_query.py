@@ -2,14 +2,14 @@
 
 import unittest
 
-from whirlo_env import (WhirloTestCase, animation, error_response, frame_parts,
-                        part, single)
+from lib.cases import SiteTestCase
+from lib.responses import animation, error_response, frame_parts, part, single
 
 UP = list(range(3, 10))
 DOWN = UP[::-1]
 
 
-class QueryTestCase(WhirloTestCase):
+class QueryTestCase(SiteTestCase):
 
     def setUp(self):
         super().setUp()
