@@ -49,11 +49,8 @@ class CommandLineTests(SiteTestCase):
 
 
 class DataFileTests(SiteTestCase):
-
-    def setUp(self):
-        super().setUp()
-        self.site.write_config()
-        self.frames = self.site.write_frames("x", range(1, 4))
+    configured = True
+    x_frames = range(1, 4)
 
     def test_request_files_are_deleted_after_reading(self):
         for content in (True, False):

@@ -5,10 +5,8 @@ import os
 import unittest
 
 from lib.cases import SiteTestCase
-from lib.responses import animation, frame_parts, part, single
+from lib.responses import UP, animation, frame_parts, part, single
 from lib.site import REPO
-
-UP = list(range(3, 10))
 
 # query, frames played (None: a single picture, given separately)
 EXAMPLES = [

@@ -32,8 +32,6 @@ class FramesTestCase(SiteTestCase):
 
     def setUp(self):
         super().setUp()
-        if self.configured:
-            self.site.write_config()
         self.f = self.site.write_frames("f", [1, 2, 3])
         self.whirlo = self.site.write_frames("whirlo", range(1, 14))
 

@@ -21,10 +21,15 @@ def describe_difference(actual, expected):
 
 class SiteTestCase(unittest.TestCase):
     maxDiff = 4000
+    configured = False  # True: each test starts with the default pelk.ini
+    x_frames = ()       # numbers of the frames x<n>.gif each test starts with
 
     def setUp(self):
         self.site = Site()
         self.addCleanup(self.site.close)
+        if self.configured:
+            self.site.write_config()
+        self.frames = self.site.write_frames("x", self.x_frames)
 
     def expected_stdout(self, numbers):
         text = b"".join(message(n) for n in numbers)

@@ -55,6 +55,11 @@ def error_response():
     return STATUS + ERROR_PAGE
 
 
+# The frames of Start=3?End=9, played up and down.
+UP = list(range(3, 10))
+DOWN = UP[::-1]
+
+
 def frame_bytes(base, number, extension=".gif", salt=""):
     """Distinct content for a frame file, with CR, LF, 0x1A and NUL in it."""
     tag = ("<%s%s%d%s|" % (salt, base.upper(), number, extension.upper())
