@@ -27,7 +27,7 @@ def junk_lines(size, prefix=b"k"):
 
 class FramesTestCase(SiteTestCase):
     """With the animation f1..f3.gif and the demonstration frames
-    whirlo1..13.gif, and (configured) the standard pelk.ini."""
+    whirlo1..13.gif, and the default pelk.ini unless not configured."""
     configured = True
 
     def setUp(self):
@@ -160,8 +160,8 @@ class MalformedConfigurationTests(FramesTestCase):
     def serve(self, config, number, response, folder="cgi", referer=b"http://ok/"):
         if config is not None:
             self.site.write_config(text=config, folder=self.site.path(folder))
-        data, content, output = self.site.write_data_file(self.QUERY, referer=referer,
-                                                    user_agent=b"Mozilla/5.0")
+        data, content, output = self.site.write_data_file(
+            self.QUERY, referer=referer, user_agent=b"Mozilla/5.0")
         result = self.run_confined(data, content, output)
         self.assertOutcome(result, number, output=response)
 
