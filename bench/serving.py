@@ -21,8 +21,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-sys.path.insert(0, HERE)
+sys.path[:0] = [HERE, os.path.join(ROOT, "tools")]
 import stack  # noqa: E402
+import webstack  # noqa: E402
 import viewers  # noqa: E402
 
 VIEWER_QUERY = "whirlo?.gif?U?loop=9"  # 13 frames played ten times
@@ -50,7 +51,7 @@ def ab(port, target, requests, concurrency):
 def check_bodies(site, contenders, expected):
     """Every contender answers the demonstration with the same body."""
     for name in contenders:
-        body = stack.body_of(stack.http_get(site.port, stack.TARGETS[name]))
+        body = webstack.body_of(webstack.http_get(site.port, stack.TARGETS[name]))
         if body != expected:
             raise SystemExit(f"{name}: body differs from whirlo32's "
                              f"({len(body)} against {len(expected)} bytes)")
@@ -61,7 +62,7 @@ def throughput(site, rounds, requests, concurrency):
     with_fastcgi = site.start(interval=0)
     contenders = [n for n in stack.TARGETS
                   if with_fastcgi or n != "FastCGI mode"]
-    check_bodies(site, contenders, stack.body_of(output))
+    check_bodies(site, contenders, webstack.body_of(output))
     samples = {name: [] for name in contenders}
     cpu = {name: [] for name in contenders}
     for r in range(rounds + 1):  # the first round warms up
@@ -132,7 +133,7 @@ def machine_text():
             if line.startswith("model name"):
                 model = line.split(":", 1)[1].strip()
                 break
-    version = subprocess.run([stack.find_lighttpd(), "-v"],
+    version = subprocess.run([webstack.find_server("lighttpd"), "-v"],
                              capture_output=True, text=True).stdout.split()
     uname = os.uname()
     return (f"{model}, {os.cpu_count()} cores, {uname.sysname} "

@@ -4,13 +4,15 @@ lighttpd on a free port of 127.0.0.1 in front of it, and the bridge's
 FastCGI mode as one long-running process behind it."""
 import os
 import shutil
-import socket
 import subprocess
+import sys
 import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))), "tools"))
+from webstack import MOZILLA as AGENT, Server, body_of, find_server, free_port  # noqa: E402
 
 DEMO_FRAMES = [f"whirlo{n}.gif" for n in range(1, 14)]
-AGENT = "Mozilla/5.0 (X11; Linux x86_64)"
 
 # Paths on the server for each way of answering the same request.
 TARGETS = {
@@ -19,37 +21,6 @@ TARGETS = {
     "static C floor": "/cgi-bin/floor.cgi",
     "static file": "/static/demo.response",
 }
-
-
-def find_lighttpd():
-    path = shutil.which("lighttpd") or shutil.which("lighttpd",
-                                                    path="/usr/sbin:/sbin")
-    if not path:
-        raise SystemExit("lighttpd is not installed (Debian package lighttpd)")
-    return path
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def http_get(port, target, agent=AGENT):
-    with socket.create_connection(("127.0.0.1", port), timeout=30) as conn:
-        conn.sendall(f"GET {target} HTTP/1.0\r\nHost: 127.0.0.1\r\n"
-                     f"User-Agent: {agent}\r\n\r\n".encode())
-        chunks = []
-        while chunk := conn.recv(65536):
-            chunks.append(chunk)
-    return b"".join(chunks)
-
-
-def body_of(response):
-    """What follows the first empty line (LF or CR LF line ends)."""
-    ends = [at + len(sep) for sep in (b"\n\n", b"\n\r\n")
-            for at in [response.find(sep)] if at >= 0]
-    return response[min(ends):] if ends else b""
 
 
 class Site:
@@ -137,37 +108,25 @@ setenv.add-environment = ({env})
         conf = os.path.join(self.root, "lighttpd.conf")
         with open(conf, "w") as f:
             f.write(self.config(interval))
-        self.server = subprocess.Popen([find_lighttpd(), "-D", "-f", conf],
-                                       stdin=subprocess.DEVNULL)
-        wait_for(lambda: connects(self.port), self.server, "lighttpd")
+        self.server = Server([find_server("lighttpd"), "-D", "-f", conf], self.port)
         return with_fastcgi
 
     def start_fastcgi(self, interval):
         env = dict(self.settings(interval), PATH="/usr/bin:/bin")
         if os.path.exists(self.socket):
             os.remove(self.socket)
-        self.fastcgi = subprocess.Popen(
-            [self.bridge, "--fastcgi", "unix:" + self.socket], env=env,
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=open(os.path.join(self.root, "fastcgi.log"), "ab"))
         try:
-            wait_for(lambda: os.path.exists(self.socket), self.fastcgi,
-                     "the bridge's FastCGI mode", timeout=5)
+            self.fastcgi = Server([self.bridge, "--fastcgi", "unix:" + self.socket],
+                                  self.socket, os.path.join(self.root, "fastcgi.log"),
+                                  env, "the bridge's FastCGI mode", timeout=5)
             return True
         except RuntimeError:
-            self.fastcgi.wait()
-            self.fastcgi = None
             return False
 
     def stop(self):
-        for process in (self.server, self.fastcgi):
-            if process and process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+        for server in (self.server, self.fastcgi):
+            if server:
+                server.stop()
         self.server = self.fastcgi = None
 
     def remove(self):
@@ -188,19 +147,3 @@ setenv.add-environment = ({env})
 
     def leftovers(self):
         return os.listdir(self.temp)
-
-
-def connects(port):
-    try:
-        socket.create_connection(("127.0.0.1", port), timeout=0.5).close()
-        return True
-    except OSError:
-        return False
-
-
-def wait_for(ready, process, what, timeout=20):
-    deadline = time.monotonic() + timeout
-    while not ready():
-        if process.poll() is not None or time.monotonic() > deadline:
-            raise RuntimeError(f"{what} did not start")
-        time.sleep(0.05)

@@ -14,7 +14,7 @@ struct KeySource {
   const char* variable;
 };
 
-constexpr KeySource kCgiKeys[] = {
+constexpr KeySource CGI_KEYS[] = {
     {"Request Protocol", "SERVER_PROTOCOL"},
     {"Request Method", "REQUEST_METHOD"},
     {"Executable Path", "SCRIPT_NAME"},
@@ -43,7 +43,7 @@ void add(std::string& file, const std::string& key, const std::string& value) {
 }
 
 void add_section(std::string& file, const char* name) {
-  if (!file.empty()) file += text::kProfileLineEnd;
+  if (!file.empty()) file += text::PROFILE_LINE_END;
   file += text::section_line(name);
 }
 
@@ -63,7 +63,7 @@ bool has_token(const std::string& list, const char* token) {
 void add_cgi_section(std::string& text, const Environment& env,
                      const SpoolFiles& files, std::uint64_t body_length) {
   add_section(text, "CGI");
-  for (const KeySource& source : kCgiKeys) {
+  for (const KeySource& source : CGI_KEYS) {
     add(text, source.key, env_value(env, source.variable));
     if (std::string(source.key) == "Request Method")
       add(text, "Request Keep-Alive", keep_alive(env));
@@ -75,7 +75,8 @@ void add_cgi_section(std::string& text, const Environment& env,
   std::string user = env_value(env, "REMOTE_USER");
   std::string basic_user, password;
   if (basic_credentials(env_value(env, "HTTP_AUTHORIZATION"), basic_user,
-                        password) && user.empty()) {
+                        password) &&
+      user.empty()) {
     user = basic_user;
   }
   add(text, "Authenticated Username", user);

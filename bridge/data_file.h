@@ -28,4 +28,4 @@ std::string keep_alive(const Environment& env);
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_DATA_FILE_H

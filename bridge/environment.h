@@ -17,4 +17,4 @@ inline std::string env_value(const Environment& env, const std::string& name) {
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_ENVIRONMENT_H

@@ -15,4 +15,4 @@ std::string error_response(bool nph, const std::string& status,
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_ERROR_RESPONSE_H

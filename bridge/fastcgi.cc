@@ -4,17 +4,17 @@ namespace bridge {
 namespace fcgi {
 namespace {
 
-constexpr unsigned char kVersion = 1;
-constexpr std::size_t kHeaderSize = 8;
-constexpr std::size_t kMaxContent = 65535;
-constexpr unsigned kResponder = 1;
-constexpr unsigned char kKeepConn = 1;
+constexpr unsigned char VERSION = 1;
+constexpr std::size_t HEADER_SIZE = 8;
+constexpr std::size_t MAX_CONTENT = 65535;
+constexpr unsigned RESPONDER = 1;
+constexpr unsigned char KEEP_CONN = 1;
 
 void append_record(std::string& out, unsigned char type, unsigned id,
                    std::string_view content) {
   const std::size_t padding = (8 - content.size() % 8) % 8;
-  const char header[kHeaderSize] = {
-      static_cast<char>(kVersion),
+  const char header[HEADER_SIZE] = {
+      static_cast<char>(VERSION),
       static_cast<char>(type),
       static_cast<char>((id >> 8) & 0xff),
       static_cast<char>(id & 0xff),
@@ -22,7 +22,7 @@ void append_record(std::string& out, unsigned char type, unsigned id,
       static_cast<char>(content.size() & 0xff),
       static_cast<char>(padding),
       0};
-  out.append(header, kHeaderSize);
+  out.append(header, HEADER_SIZE);
   out.append(content.data(), content.size());
   out.append(padding, '\0');
 }
@@ -50,8 +50,9 @@ bool read_length(std::string_view bytes, std::size_t& at, std::size_t& length) {
     return true;
   }
   if (bytes.size() - at < 4) return false;
-  length = (std::size_t{byte(bytes, at) & 0x7f} << 24) | (byte(bytes, at + 1) << 16) |
-           (byte(bytes, at + 2) << 8) | byte(bytes, at + 3);
+  length = (std::size_t{byte(bytes, at) & 0x7f} << 24) |
+           (byte(bytes, at + 1) << 16) | (byte(bytes, at + 2) << 8) |
+           byte(bytes, at + 3);
   at += 4;
   return true;
 }
@@ -65,7 +66,8 @@ std::string value_of(std::string_view name, const Connection::Limits& limits) {
 }
 
 bool from_server(unsigned char type) {
-  return type == kParams || type == kStdin || type == kData || type == kAbortRequest;
+  return type == PARAMS || type == STDIN || type == DATA ||
+         type == ABORT_REQUEST;
 }
 
 }  // namespace
@@ -73,24 +75,29 @@ bool from_server(unsigned char type) {
 void append_stream(std::string& out, unsigned char type, unsigned request_id,
                    std::string_view data) {
   do {
-    std::string_view chunk = data.substr(0, kMaxContent);
+    std::string_view chunk = data.substr(0, MAX_CONTENT);
     append_record(out, type, request_id, chunk);
     data.remove_prefix(chunk.size());
   } while (!data.empty());
 }
 
 void append_end_request(std::string& out, unsigned request_id,
-                        std::uint32_t app_status, unsigned char protocol_status) {
+                        std::uint32_t app_status,
+                        unsigned char protocol_status) {
   const char body[8] = {static_cast<char>((app_status >> 24) & 0xff),
                         static_cast<char>((app_status >> 16) & 0xff),
                         static_cast<char>((app_status >> 8) & 0xff),
                         static_cast<char>(app_status & 0xff),
                         static_cast<char>(protocol_status),
-                        0, 0, 0};
-  append_record(out, kEndRequest, request_id, std::string_view(body, sizeof body));
+                        0,
+                        0,
+                        0};
+  append_record(out, END_REQUEST, request_id,
+                std::string_view(body, sizeof body));
 }
 
-void append_pair(std::string& out, std::string_view name, std::string_view value) {
+void append_pair(std::string& out, std::string_view name,
+                 std::string_view value) {
   append_length(out, name.size());
   append_length(out, value.size());
   out.append(name.data(), name.size());
@@ -102,8 +109,10 @@ bool parse_params(std::string_view bytes, Params& out) {
   std::size_t at = 0;
   while (at < bytes.size()) {
     std::size_t name = 0, value = 0;
-    if (!read_length(bytes, at, name) || !read_length(bytes, at, value)) return false;
-    if (name > bytes.size() - at || value > bytes.size() - at - name) return false;
+    if (!read_length(bytes, at, name) || !read_length(bytes, at, value))
+      return false;
+    if (name > bytes.size() - at || value > bytes.size() - at - name)
+      return false;
     out.emplace_back(std::string(bytes.substr(at, name)),
                      std::string(bytes.substr(at + name, value)));
     at += name + value;
@@ -117,22 +126,22 @@ bool Connection::feed(const char* data, std::size_t size, Listener& listener) {
   if (failed_) return false;
   const bool buffered = !pending_.empty();
   if (buffered) pending_.append(data, size);
-  const std::string_view bytes = buffered ? std::string_view(pending_)
-                                          : std::string_view(data, size);
+  const std::string_view bytes =
+      buffered ? std::string_view(pending_) : std::string_view(data, size);
   std::size_t at = 0;
   bool ok = true;
-  while (ok && bytes.size() - at >= kHeaderSize) {
-    std::string_view header = bytes.substr(at, kHeaderSize);
-    if (byte(header, 0) != kVersion) {
+  while (ok && bytes.size() - at >= HEADER_SIZE) {
+    std::string_view header = bytes.substr(at, HEADER_SIZE);
+    if (byte(header, 0) != VERSION) {
       ok = false;
       break;
     }
     const std::size_t length = byte(header, 4) << 8 | byte(header, 5);
-    const std::size_t total = kHeaderSize + length + byte(header, 6);
+    const std::size_t total = HEADER_SIZE + length + byte(header, 6);
     if (bytes.size() - at < total) break;
     ok = handle(static_cast<unsigned char>(byte(header, 1)),
                 byte(header, 2) << 8 | byte(header, 3),
-                bytes.substr(at + kHeaderSize, length), listener);
+                bytes.substr(at + HEADER_SIZE, length), listener);
     at += total;
   }
   if (!ok) {
@@ -152,7 +161,7 @@ bool Connection::feed(const char* data, std::size_t size, Listener& listener) {
 void Connection::finished(unsigned id) {
   auto it = requests_.find(id);
   if (it == requests_.end()) return;
-  if (it->second.stage != Stage::kRefused) --active_;
+  if (it->second.stage != Stage::REFUSED) --active_;
   requests_.erase(it);
 }
 
@@ -163,39 +172,34 @@ bool Connection::keep_connection(unsigned id) const {
 
 // The listener may end the request during a call, so nothing touches the
 // request after calling it.
-bool Connection::handle(unsigned char type, unsigned id, std::string_view content,
-                        Listener& listener) {
+bool Connection::handle(unsigned char type, unsigned id,
+                        std::string_view content, Listener& listener) {
   if (id == 0) return handle_management(type, content);
-  if (type == kBeginRequest) return begin(id, content);
-  if (type < kBeginRequest || type > kUnknownType) {
+  if (type == BEGIN_REQUEST) return begin(id, content);
+  if (type < BEGIN_REQUEST || type > UNKNOWN_TYPE) {
     reply_unknown_type(type);
     return true;
   }
   auto it = requests_.find(id);
   if (it == requests_.end()) {
     // What the server sent before it saw our END_REQUEST.
-    return type == kStdin || type == kData || type == kAbortRequest;
+    return type == STDIN || type == DATA || type == ABORT_REQUEST;
   }
   Request& request = it->second;
-  if (request.stage == Stage::kRefused || request.stage == Stage::kAborted)
+  if (request.stage == Stage::REFUSED || request.stage == Stage::ABORTED)
     return from_server(type);
   switch (type) {
-    case kParams:
-      return params(id, request, content, listener);
-    case kStdin:
-      return input(id, request, content, listener);
-    case kData:
-      return true;  // a responder has no data stream
-    case kAbortRequest:
-      abort(id, request, listener);
-      return true;
-    default:
-      return false;  // a record only an application sends
+    case PARAMS: return params(id, request, content, listener);
+    case STDIN: return input(id, request, content, listener);
+    case DATA: return true;  // a responder has no data stream
+    case ABORT_REQUEST: abort(id, request, listener); return true;
+    default: return false;  // a record only an application sends
   }
 }
 
-bool Connection::handle_management(unsigned char type, std::string_view content) {
-  if (type != kGetValues) {
+bool Connection::handle_management(unsigned char type,
+                                   std::string_view content) {
+  if (type != GET_VALUES) {
     reply_unknown_type(type);
     return true;
   }
@@ -207,25 +211,26 @@ bool Connection::handle_management(unsigned char type, std::string_view content)
     std::string value = value_of(pair.first, limits_);
     if (value.empty()) continue;
     bool again = false;
-    for (const std::string& name : answered) again = again || name == pair.first;
+    for (const std::string& name : answered)
+      again = again || name == pair.first;
     if (again) continue;  // keeps the answer within one record
     answered.push_back(pair.first);
     append_pair(result, pair.first, value);
   }
-  append_stream(replies_, kGetValuesResult, 0, result);
+  append_stream(replies_, GET_VALUES_RESULT, 0, result);
   return true;
 }
 
 bool Connection::begin(unsigned id, std::string_view content) {
   if (content.size() < 8) return false;
   auto it = requests_.find(id);
-  if (it != requests_.end() && it->second.stage != Stage::kRefused) return false;
+  if (it != requests_.end() && it->second.stage != Stage::REFUSED) return false;
   const unsigned role = byte(content, 0) << 8 | byte(content, 1);
-  const bool keep = (byte(content, 2) & kKeepConn) != 0;
-  if (role != kResponder) {
-    refuse(id, keep, kUnknownRole);
+  const bool keep = (byte(content, 2) & KEEP_CONN) != 0;
+  if (role != RESPONDER) {
+    refuse(id, keep, UNKNOWN_ROLE);
   } else if (active_ >= limits_.max_requests) {
-    refuse(id, keep, kOverloaded);
+    refuse(id, keep, OVERLOADED);
   } else {
     Request& request = requests_[id];
     request = Request();
@@ -237,24 +242,25 @@ bool Connection::begin(unsigned id, std::string_view content) {
 
 bool Connection::params(unsigned id, Request& request, std::string_view content,
                         Listener& listener) {
-  if (request.stage != Stage::kParams) return false;
+  if (request.stage != Stage::PARAMS) return false;
   if (!content.empty()) {
-    if (content.size() > limits_.max_params_bytes - request.params.size()) return false;
+    if (content.size() > limits_.max_params_bytes - request.params.size())
+      return false;
     request.params.append(content.data(), content.size());
     return true;
   }
   Params params;
   if (!parse_params(request.params, params)) return false;
   request.params = std::string();
-  request.stage = Stage::kStdin;
+  request.stage = Stage::STDIN;
   listener.on_request(id, std::move(params));
   return true;
 }
 
 bool Connection::input(unsigned id, Request& request, std::string_view content,
                        Listener& listener) {
-  if (request.stage != Stage::kStdin) return false;
-  if (content.empty()) request.stage = Stage::kRunning;
+  if (request.stage != Stage::STDIN) return false;
+  if (content.empty()) request.stage = Stage::RUNNING;
   listener.on_stdin(id, content);
   return true;
 }
@@ -262,21 +268,21 @@ bool Connection::input(unsigned id, Request& request, std::string_view content,
 // Before on_request the listener knows nothing of the request, so the
 // connection ends it here.
 void Connection::abort(unsigned id, Request& request, Listener& listener) {
-  if (request.stage != Stage::kParams) {
-    request.stage = Stage::kAborted;
+  if (request.stage != Stage::PARAMS) {
+    request.stage = Stage::ABORTED;
     listener.on_abort(id);
     return;
   }
   const bool keep = request.keep;
   finished(id);
-  append_end_request(replies_, id, 0, kRequestComplete);
+  append_end_request(replies_, id, 0, REQUEST_COMPLETE);
   if (!keep) close_after_replies_ = true;
 }
 
 void Connection::refuse(unsigned id, bool keep, unsigned char status) {
   Request& request = requests_[id];
   request = Request();
-  request.stage = Stage::kRefused;
+  request.stage = Stage::REFUSED;
   request.keep = keep;
   append_end_request(replies_, id, 0, status);
   if (!keep) close_after_replies_ = true;
@@ -284,7 +290,7 @@ void Connection::refuse(unsigned id, bool keep, unsigned char status) {
 
 void Connection::reply_unknown_type(unsigned char type) {
   const char body[8] = {static_cast<char>(type), 0, 0, 0, 0, 0, 0, 0};
-  append_record(replies_, kUnknownType, 0, std::string_view(body, sizeof body));
+  append_record(replies_, UNKNOWN_TYPE, 0, std::string_view(body, sizeof body));
 }
 
 }  // namespace fcgi

@@ -17,11 +17,23 @@ namespace bridge {
 namespace fcgi {
 
 enum RecordType : unsigned char {
-  kBeginRequest = 1, kAbortRequest, kEndRequest, kParams, kStdin, kStdout,
-  kStderr, kData, kGetValues, kGetValuesResult, kUnknownType
+  BEGIN_REQUEST = 1,
+  ABORT_REQUEST,
+  END_REQUEST,
+  PARAMS,
+  STDIN,
+  STDOUT,
+  STDERR,
+  DATA,
+  GET_VALUES,
+  GET_VALUES_RESULT,
+  UNKNOWN_TYPE
 };
 enum ProtocolStatus : unsigned char {
-  kRequestComplete = 0, kCantMpxConn = 1, kOverloaded = 2, kUnknownRole = 3
+  REQUEST_COMPLETE = 0,
+  CANT_MPX_CONN = 1,
+  OVERLOADED = 2,
+  UNKNOWN_ROLE = 3
 };
 
 using Params = std::vector<std::pair<std::string, std::string>>;
@@ -34,13 +46,16 @@ void append_stream(std::string& out, unsigned char type, unsigned request_id,
 
 /// Appends an END_REQUEST record.
 void append_end_request(std::string& out, unsigned request_id,
-                        std::uint32_t app_status, unsigned char protocol_status);
+                        std::uint32_t app_status,
+                        unsigned char protocol_status);
 
 /// Appends one encoded name-value pair (the content of PARAMS and
 /// GET_VALUES records).
-void append_pair(std::string& out, std::string_view name, std::string_view value);
+void append_pair(std::string& out, std::string_view name,
+                 std::string_view value);
 
-/// Decodes name-value pairs; false when malformed (a length running past the end).
+/// Decodes name-value pairs; false when malformed (a length running past the
+/// end).
 bool parse_params(std::string_view bytes, Params& out);
 
 /// What one connection's peer asked for; implemented by the server.
@@ -48,7 +63,8 @@ bool parse_params(std::string_view bytes, Params& out);
 class Listener {
  public:
   virtual ~Listener() = default;
-  /// A responder request is complete up to its parameters (the PARAMS stream has ended).
+  /// A responder request is complete up to its parameters (the PARAMS stream
+  /// has ended).
   virtual void on_request(unsigned id, Params params) = 0;
   /// Request body bytes; an empty view = the STDIN stream has ended.
   virtual void on_stdin(unsigned id, std::string_view data) = 0;
@@ -93,11 +109,11 @@ class Connection {
   bool keep_connection(unsigned id) const;
 
  private:
-  // kRunning: the body has ended; kAborted: on_abort was called; kRefused:
+  // RUNNING: the body has ended; ABORTED: on_abort was called; REFUSED:
   // answered by the connection, later records are ignored.
-  enum class Stage { kParams, kStdin, kRunning, kAborted, kRefused };
+  enum class Stage { PARAMS, STDIN, RUNNING, ABORTED, REFUSED };
   struct Request {
-    Stage stage = Stage::kParams;
+    Stage stage = Stage::PARAMS;
     bool keep = false;
     std::string params;
   };
@@ -126,4 +142,4 @@ class Connection {
 }  // namespace fcgi
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_FASTCGI_H

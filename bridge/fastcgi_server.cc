@@ -29,13 +29,13 @@ namespace bridge {
 namespace {
 
 // Bytes queued for one connection before its streams wait for the client.
-constexpr std::size_t kHighWater = 256 * 1024;
-constexpr std::size_t kReadBlock = 64 * 1024;
+constexpr std::size_t HIGH_WATER = 256 * 1024;
+constexpr std::size_t READ_BLOCK = 64 * 1024;
 // Without a pidfd or an inotify watch, a run is looked at this often.
-constexpr auto kFallbackStep = std::chrono::milliseconds(5);
+constexpr auto FALLBACK_STEP = std::chrono::milliseconds(5);
 
 // An epoll event's data: what it is about in the top byte, a serial below.
-enum Source : std::uint64_t { kListener = 1, kStop, kWatches, kPeer, kProgram };
+enum Source : std::uint64_t { LISTENER = 1, STOP, WATCHES, PEER, PROGRAM };
 
 std::uint64_t tag(Source source, std::uint64_t serial) {
   return (static_cast<std::uint64_t>(source) << 56) | serial;
@@ -43,7 +43,9 @@ std::uint64_t tag(Source source, std::uint64_t serial) {
 
 Source source_of(std::uint64_t data) { return static_cast<Source>(data >> 56); }
 
-std::uint64_t serial_of(std::uint64_t data) { return data & ((std::uint64_t(1) << 56) - 1); }
+std::uint64_t serial_of(std::uint64_t data) {
+  return data & ((std::uint64_t(1) << 56) - 1);
+}
 
 struct Request {
   std::uint64_t serial = 0;
@@ -60,10 +62,10 @@ struct Peer {
   std::uint64_t serial = 0;
   int fd = -1;
   fcgi::Connection protocol;
-  std::string out;        // bytes for the web server, from `sent` on
+  std::string out;  // bytes for the web server, from `sent` on
   std::size_t sent = 0;
   bool writable_armed = false;
-  bool closing = false;   // close once `out` has gone
+  bool closing = false;                        // close once `out` has gone
   std::map<unsigned, std::uint64_t> requests;  // FastCGI id -> serial
   std::size_t queued() const { return out.size() - sent; }
 };
@@ -91,7 +93,8 @@ class PeerListener : public fcgi::Listener {
 
 class Server {
  public:
-  explicit Server(int listener) : listener_(listener), process_env_(environment()) {}
+  explicit Server(int listener)
+      : listener_(listener), process_env_(environment()) {}
   ~Server();
   bool open();
   void run();
@@ -169,19 +172,21 @@ bool Server::open() {
   watches_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   fcntl(listener_, F_SETFD, FD_CLOEXEC);
   fcntl(listener_, F_SETFL, fcntl(listener_, F_GETFL) | O_NONBLOCK);
-  if (epoll_ < 0 || !watch(listener_, tag(kListener, 0), EPOLLIN)) return false;
-  if (stop_fd() >= 0) watch(stop_fd(), tag(kStop, 0), EPOLLIN);
-  if (watches_ >= 0) watch(watches_, tag(kWatches, 0), EPOLLIN);
+  if (epoll_ < 0 || !watch(listener_, tag(LISTENER, 0), EPOLLIN)) return false;
+  if (stop_fd() >= 0) watch(stop_fd(), tag(STOP, 0), EPOLLIN);
+  if (watches_ >= 0) watch(watches_, tag(WATCHES, 0), EPOLLIN);
   return true;
 }
 
 void Server::run() {
   std::vector<epoll_event> events(256);
   while (!stop_requested()) {
-    int count = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()),
-                           wait_timeout(Clock::now()));
+    int count =
+        epoll_wait(epoll_, events.data(), static_cast<int>(events.size()),
+                   wait_timeout(Clock::now()));
     if (count < 0 && errno != EINTR) {
-      log_line(std::string("FastCGI event wait failed: ") + std::strerror(errno));
+      log_line(std::string("FastCGI event wait failed: ") +
+               std::strerror(errno));
       return;
     }
     for (int i = 0; i < count; ++i) dispatch(events[i]);
@@ -195,18 +200,11 @@ void Server::run() {
 void Server::dispatch(const epoll_event& event) {
   std::uint64_t serial = serial_of(event.data.u64);
   switch (source_of(event.data.u64)) {
-    case kListener:
-      accept_peers();
-      break;
-    case kStop:
-      break;
-    case kWatches:
-      read_watches();
-      break;
-    case kProgram:
-      service(serial, Clock::now());
-      break;
-    case kPeer: {
+    case LISTENER: accept_peers(); break;
+    case STOP: break;
+    case WATCHES: read_watches(); break;
+    case PROGRAM: service(serial, Clock::now()); break;
+    case PEER: {
       auto found = peers_.find(serial);
       if (found == peers_.end()) break;
       Peer& peer = *found->second;
@@ -230,7 +228,7 @@ void Server::accept_peers() {
     auto peer = std::make_unique<Peer>();
     peer->serial = next_serial_++;
     peer->fd = fd;
-    if (!watch(fd, tag(kPeer, peer->serial), EPOLLIN | EPOLLRDHUP)) {
+    if (!watch(fd, tag(PEER, peer->serial), EPOLLIN | EPOLLRDHUP)) {
       close(fd);
       continue;
     }
@@ -239,7 +237,7 @@ void Server::accept_peers() {
 }
 
 void Server::read_peer(Peer& peer) {
-  static std::vector<char> block(kReadBlock);
+  static std::vector<char> block(READ_BLOCK);
   for (int round = 0; round < 16; ++round) {
     ssize_t got = read(peer.fd, block.data(), block.size());
     if (got < 0 && errno == EINTR) continue;
@@ -249,7 +247,8 @@ void Server::read_peer(Peer& peer) {
       return;
     }
     PeerListener listener(*this, peer);
-    bool ok = peer.protocol.feed(block.data(), static_cast<std::size_t>(got), listener);
+    bool ok = peer.protocol.feed(block.data(), static_cast<std::size_t>(got),
+                                 listener);
     if (!peer.protocol.replies().empty()) {
       send(peer, std::move(peer.protocol.replies()));
       peer.protocol.replies().clear();
@@ -285,7 +284,7 @@ void Server::flush(Peer& peer) {
     }
     peer.sent += static_cast<std::size_t>(done);
   }
-  if (peer.sent > kHighWater || peer.queued() == 0) {
+  if (peer.sent > HIGH_WATER || peer.queued() == 0) {
     peer.out.erase(0, peer.sent);
     peer.sent = 0;
   }
@@ -293,7 +292,7 @@ void Server::flush(Peer& peer) {
   if (arm != peer.writable_armed) {
     epoll_event event = {};
     event.events = EPOLLIN | EPOLLRDHUP | (arm ? EPOLLOUT : 0u);
-    event.data.u64 = tag(kPeer, peer.serial);
+    event.data.u64 = tag(PEER, peer.serial);
     epoll_ctl(epoll_, EPOLL_CTL_MOD, peer.fd, &event);
     peer.writable_armed = arm;
   }
@@ -302,7 +301,7 @@ void Server::flush(Peer& peer) {
 
 // After the client has taken queued bytes, streams that waited may go on.
 void Server::resume(Peer& peer) {
-  if (peer.queued() >= kHighWater) return;
+  if (peer.queued() >= HIGH_WATER) return;
   std::vector<std::uint64_t> waiting;
   for (const auto& entry : peer.requests) waiting.push_back(entry.second);
   for (std::uint64_t serial : waiting) service(serial, Clock::now());
@@ -312,7 +311,8 @@ void Server::close_peer(std::uint64_t serial) {
   auto found = peers_.find(serial);
   if (found == peers_.end()) return;
   std::vector<std::uint64_t> runs;
-  for (const auto& entry : found->second->requests) runs.push_back(entry.second);
+  for (const auto& entry : found->second->requests)
+    runs.push_back(entry.second);
   for (std::uint64_t run : runs) drop(run);
   close(found->second->fd);
   peers_.erase(found);
@@ -320,14 +320,14 @@ void Server::close_peer(std::uint64_t serial) {
 
 void Server::send_stdout(Peer& peer, unsigned id, std::string_view data) {
   std::string records;
-  fcgi::append_stream(records, fcgi::kStdout, id, data);
+  fcgi::append_stream(records, fcgi::STDOUT, id, data);
   send(peer, std::move(records));
 }
 
 void Server::end_request(Peer& peer, unsigned id) {
   std::string records;
-  fcgi::append_stream(records, fcgi::kStdout, id, std::string_view());
-  fcgi::append_end_request(records, id, 0, fcgi::kRequestComplete);
+  fcgi::append_stream(records, fcgi::STDOUT, id, std::string_view());
+  fcgi::append_end_request(records, id, 0, fcgi::REQUEST_COMPLETE);
   bool keep = peer.protocol.keep_connection(id);
   peer.protocol.finished(id);
   auto found = peer.requests.find(id);
@@ -372,25 +372,27 @@ void Server::begin_request(Peer& peer, unsigned id, fcgi::Params params) {
   requests_.emplace(run.serial, std::move(request));
   Refusal refusal;
   if (script.empty()) {
-    refuse(peer, id, false, {"500 Internal Server Error", "no SCRIPT_FILENAME parameter"});
+    refuse(peer, id, false,
+           {"500 Internal Server Error", "no SCRIPT_FILENAME parameter"});
     return;
   }
   if (!open_job(std::move(env), settings_env, script, run.job, refusal)) {
     refuse(peer, id, run.job.nph, refusal);
     return;
   }
-  BodyResult body = run.body.begin(env_value(run.job.env, "CONTENT_LENGTH"),
-                                   run.job.settings.max_body,
-                                   run.job.spool.files().content);
-  if (body != BodyResult::kOk) refuse(peer, id, run.job.nph, body_refusal(body));
+  BodyResult body =
+      run.body.begin(env_value(run.job.env, "CONTENT_LENGTH"),
+                     run.job.settings.max_body, run.job.spool.files().content);
+  if (body != BodyResult::OK) refuse(peer, id, run.job.nph, body_refusal(body));
 }
 
 void Server::body_bytes(Peer& peer, unsigned id, std::string_view data) {
   Request* request = find(peer, id);
   if (!request || request->stream) return;
-  BodyResult result = data.empty() ? request->body.end()
-                                   : request->body.add(data.data(), data.size());
-  if (result != BodyResult::kOk) {
+  BodyResult result = data.empty()
+                          ? request->body.end()
+                          : request->body.add(data.data(), data.size());
+  if (result != BodyResult::OK) {
     refuse(peer, id, request->job.nph, body_refusal(result));
   } else if (data.empty()) {
     start(*request);
@@ -409,11 +411,11 @@ void Server::start(Request& request) {
     refuse(peer, request.id, request.job.nph, refusal);
     return;
   }
-  request.stream = std::make_unique<Stream>(std::move(child), request.job.spool.files().output,
-                                            request.job.settings, request.job.nph,
-                                            Clock::now());
+  request.stream = std::make_unique<Stream>(
+      std::move(child), request.job.spool.files().output, request.job.settings,
+      request.job.nph, Clock::now());
   int ended = request.stream->child().event;
-  if (ended >= 0) watch(ended, tag(kProgram, request.serial), EPOLLIN);
+  if (ended >= 0) watch(ended, tag(PROGRAM, request.serial), EPOLLIN);
   service(request.serial, Clock::now());
 }
 
@@ -426,7 +428,7 @@ void Server::service(std::uint64_t serial, Clock::time_point now) {
   Peer& peer = *peers_.at(request->peer);
   stream.update(now);
   std::string piece;
-  while (peer.queued() < kHighWater && stream.take(now, piece))
+  while (peer.queued() < HIGH_WATER && stream.take(now, piece))
     send_stdout(peer, request->id, piece);
   if (stream.finished()) {
     finish(*request);
@@ -463,8 +465,9 @@ void Server::drop(std::uint64_t serial) {
 void Server::update_watch(Request& request) {
   bool wanted = request.stream->wants_output();
   if (wanted && request.watch < 0 && watches_ >= 0) {
-    request.watch = inotify_add_watch(watches_, request.stream->output_path().c_str(),
-                                      IN_MODIFY | IN_CLOSE_WRITE);
+    request.watch =
+        inotify_add_watch(watches_, request.stream->output_path().c_str(),
+                          IN_MODIFY | IN_CLOSE_WRITE);
     if (request.watch >= 0) watched_[request.watch] = request.serial;
   } else if (!wanted && request.watch >= 0) {
     inotify_rm_watch(watches_, request.watch);
@@ -477,8 +480,9 @@ void Server::schedule(Request& request, Clock::time_point now) {
   const Stream& stream = *request.stream;
   Clock::time_point wake = stream.wake_time();
   bool blind = stream.program_running() &&
-               (stream.child().event < 0 || (stream.wants_output() && request.watch < 0));
-  if (blind) wake = std::min(wake, now + kFallbackStep);
+               (stream.child().event < 0 ||
+                (stream.wants_output() && request.watch < 0));
+  if (blind) wake = std::min(wake, now + FALLBACK_STEP);
   if (wake == Clock::time_point::max() || wake == request.scheduled) return;
   request.scheduled = wake;
   timers_.emplace(wake, request.serial);
@@ -523,7 +527,8 @@ int Server::wait_timeout(Clock::time_point now) {
   if (timers_.empty()) return -1;
   Clock::time_point due = timers_.top().first;
   if (due <= now) return 0;
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
   return static_cast<int>(std::min<long long>(ms + 1, 1 << 30));
 }
 
@@ -532,7 +537,8 @@ bool split_address(const std::string& text, std::string& host, int& port) {
   if (colon == std::string::npos || colon + 1 >= text.size()) return false;
   host = text.substr(0, colon);
   std::string digits = text.substr(colon + 1);
-  if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+  if (digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
     return false;
   port = std::stoi(digits);
   return port > 0 && port < 65536;
@@ -542,7 +548,8 @@ int bound_listener(int domain, const sockaddr* address, socklen_t size,
                    const std::string& name, std::string& problem) {
   int fd = socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int on = 1;
-  if (fd >= 0 && domain == AF_INET) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (fd >= 0 && domain == AF_INET)
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (fd < 0 || bind(fd, address, size) != 0 || listen(fd, SOMAXCONN) != 0) {
     problem = "cannot listen on " + name + ": " + std::strerror(errno);
     if (fd >= 0) close(fd);
@@ -560,9 +567,10 @@ int listen_unix(const std::string& path, std::string& problem) {
   }
   std::memcpy(address.sun_path, path.data(), path.size());
   struct stat info;
-  if (lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) unlink(path.c_str());
-  return bound_listener(AF_UNIX, reinterpret_cast<sockaddr*>(&address), sizeof address,
-                        path, problem);
+  if (lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode))
+    unlink(path.c_str());
+  return bound_listener(AF_UNIX, reinterpret_cast<sockaddr*>(&address),
+                        sizeof address, path, problem);
 }
 
 int listen_inet(const std::string& text, std::string& problem) {
@@ -576,28 +584,31 @@ int listen_inet(const std::string& text, std::string& problem) {
     return -1;
   }
   address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return bound_listener(AF_INET, reinterpret_cast<sockaddr*>(&address), sizeof address,
-                        text, problem);
+  return bound_listener(AF_INET, reinterpret_cast<sockaddr*>(&address),
+                        sizeof address, text, problem);
 }
 
 }  // namespace
 
 int open_listener(const std::string& address, std::string& problem) {
-  if (address.compare(0, 5, "unix:") == 0) return listen_unix(address.substr(5), problem);
+  if (address.compare(0, 5, "unix:") == 0)
+    return listen_unix(address.substr(5), problem);
   return listen_inet(address, problem);
 }
 
 bool is_listening_socket(int fd) {
   int listening = 0;
   socklen_t size = sizeof listening;
-  return getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening;
+  return getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
+         listening;
 }
 
 int serve_fastcgi(int listener) {
   prepare_process();
   Server server(listener);
   if (!server.open()) {
-    log_line(std::string("cannot set up the FastCGI event loop: ") + std::strerror(errno));
+    log_line(std::string("cannot set up the FastCGI event loop: ") +
+             std::strerror(errno));
     return 1;
   }
   server.run();

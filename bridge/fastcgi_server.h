@@ -25,4 +25,4 @@ int serve_fastcgi(int listener);
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_FASTCGI_SERVER_H

@@ -12,4 +12,4 @@ long gmt_offset(std::time_t now);
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_GMT_OFFSET_H

@@ -64,7 +64,7 @@ bool decode_base64(const std::string& text, std::string& bytes) {
 }  // namespace
 
 std::string clean_value(const std::string& value) {
-  std::string result = value.substr(0, kMaxValueBytes);
+  std::string result = value.substr(0, MAX_VALUE_BYTES);
   for (char& c : result) {
     if (text::is_control_byte(c)) c = ' ';
   }

@@ -12,11 +12,11 @@
 namespace bridge {
 
 /// Longest value written; longer ones are cut to this many bytes.
-constexpr std::size_t kMaxValueBytes = 4096;
+constexpr std::size_t MAX_VALUE_BYTES = 4096;
 
 /// The value as written: every control byte (CR, LF, NUL and the rest of
 /// 0-31 and 127, tab included) becomes a blank, and the text is cut to
-/// kMaxValueBytes.
+/// MAX_VALUE_BYTES.
 std::string clean_value(const std::string& value);
 
 /// The header name of a CGI variable: HTTP_USER_AGENT becomes "User-Agent".
@@ -36,4 +36,4 @@ bool basic_credentials(const std::string& authorization, std::string& user,
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_INI_TEXT_H

@@ -25,7 +25,8 @@ bool open_job(Environment env, const Environment& settings_env,
   }
   job.program = program_path(script, job.settings.program);
   if (job.program.empty()) {
-    refusal = {"500 Internal Server Error", "no program to run: set WINCGI_PROGRAM"};
+    refusal = {"500 Internal Server Error",
+               "no program to run: set WINCGI_PROGRAM"};
     return false;
   }
   const std::string& root = job.settings.temp_root;
@@ -39,14 +40,13 @@ bool open_job(Environment env, const Environment& settings_env,
 
 Refusal body_refusal(BodyResult result) {
   switch (result) {
-    case BodyResult::kMalformed:
+    case BodyResult::MALFORMED:
       return {"400 Bad Request", "invalid CONTENT_LENGTH"};
-    case BodyResult::kShort:
+    case BodyResult::SHORT:
       return {"400 Bad Request", "request body ended early"};
-    case BodyResult::kTooLarge:
+    case BodyResult::TOO_LARGE:
       return {"413 Payload Too Large", "request body over the limit"};
-    default:
-      return {"500 Internal Server Error", "cannot spool request body"};
+    default: return {"500 Internal Server Error", "cannot spool request body"};
   }
 }
 

@@ -55,4 +55,4 @@ void log_line(const std::string& text);
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_JOB_H

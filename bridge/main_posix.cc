@@ -27,8 +27,10 @@ int main(int argc, char** argv) {
   if (!under_cgi && argc == 1 && bridge::is_listening_socket(0))
     return bridge::serve_fastcgi(0);
   if (!under_cgi && argc > 1) {
-    std::cerr << "usage: wincgi-bridge                      (run by a CGI/1.1 server)\n"
-                 "       wincgi-bridge --fastcgi unix:PATH  (or ADDRESS:PORT)\n";
+    std::cerr
+        << "usage: wincgi-bridge                      (run by a CGI/1.1 "
+           "server)\n"
+           "       wincgi-bridge --fastcgi unix:PATH  (or ADDRESS:PORT)\n";
     return 2;
   }
   return bridge::run_bridge(argc > 0 ? argv[0] : "");

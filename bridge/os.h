@@ -60,7 +60,7 @@ struct ProgramExit {
   int signal = 0;
 };
 
-enum class ChildState { kRunning, kExited };
+enum class ChildState { RUNNING, EXITED };
 
 /// Puts standard input and output in binary mode and makes termination
 /// requests (and a closed client connection) observable instead of fatal.
@@ -107,17 +107,17 @@ std::uint64_t file_size(const std::string& path);
 bool write_stdout(const std::string& data);
 
 /// True where a parent sees only the low eight bits of an exit code.
-extern const bool kExitCodeIsByte;
+extern const bool EXIT_CODE_IS_BYTE;
 
 /// The executable suffix of the platform ("" or ".exe").
-extern const char kExecutableSuffix[];
+extern const char EXECUTABLE_SUFFIX[];
 
 /// The characters that separate path components, the preferred one first.
-extern const char kPathSeparators[];
+extern const char PATH_SEPARATORS[];
 
 /// True when `name` is an absolute path on this platform.
 bool is_absolute(const std::string& name);
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_OS_H

@@ -61,7 +61,8 @@ std::string working_directory() {
   signal(SIGPIPE, SIG_DFL);
   // Past the cap a write fails (the default SIGXFSZ action ends the program).
   struct rlimit size_limit;
-  size_limit.rlim_cur = size_limit.rlim_max = static_cast<rlim_t>(max_file_size);
+  size_limit.rlim_cur = size_limit.rlim_max =
+      static_cast<rlim_t>(max_file_size);
   setrlimit(RLIMIT_FSIZE, &size_limit);
   int null_input = open("/dev/null", O_RDONLY);
   if (null_input < 0 || dup2(null_input, 0) < 0 || dup2(2, 1) < 0 ||
@@ -79,9 +80,9 @@ std::string working_directory() {
 
 }  // namespace
 
-const bool kExitCodeIsByte = true;
-const char kExecutableSuffix[] = "";
-const char kPathSeparators[] = "/";
+const bool EXIT_CODE_IS_BYTE = true;
+const char EXECUTABLE_SUFFIX[] = "";
+const char PATH_SEPARATORS[] = "/";
 
 void prepare_process() {
   signal(SIGPIPE, SIG_IGN);
@@ -172,10 +173,10 @@ void forget_child(Child& child) {
 }  // namespace
 
 ChildState poll_child(Child& child, ProgramExit& exit) {
-  if (child.id <= 0) return ChildState::kExited;
+  if (child.id <= 0) return ChildState::EXITED;
   int status = 0;
   pid_t done = waitpid(static_cast<pid_t>(child.id), &status, WNOHANG);
-  if (done == 0 || (done < 0 && errno == EINTR)) return ChildState::kRunning;
+  if (done == 0 || (done < 0 && errno == EINTR)) return ChildState::RUNNING;
   exit = ProgramExit();
   if (done < 0) {
     exit.code = -1;
@@ -186,7 +187,7 @@ ChildState poll_child(Child& child, ProgramExit& exit) {
     exit.code = 128 + exit.signal;
   }
   forget_child(child);
-  return ChildState::kExited;
+  return ChildState::EXITED;
 }
 
 void kill_child(Child& child) {

@@ -11,4 +11,4 @@ int stop_fd();
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_OS_POSIX_H

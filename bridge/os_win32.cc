@@ -43,9 +43,9 @@ std::string command_line(const std::string& program,
 
 }  // namespace
 
-const bool kExitCodeIsByte = false;
-const char kExecutableSuffix[] = ".exe";
-const char kPathSeparators[] = "\\/";
+const bool EXIT_CODE_IS_BYTE = false;
+const char EXECUTABLE_SUFFIX[] = ".exe";
+const char PATH_SEPARATORS[] = "\\/";
 
 void prepare_process() {
   _setmode(_fileno(stdin), _O_BINARY);
@@ -92,8 +92,9 @@ bool make_private_folder(const std::string& root, std::string& folder) {
   DWORD seed = GetCurrentProcessId() * 7919u + GetTickCount();
   for (int attempt = 0; attempt < 100; ++attempt) {
     char name[16];
-    std::snprintf(name, sizeof name, "wc%06lx",
-                  static_cast<unsigned long>((seed + attempt * 104729u) & 0xFFFFFF));
+    std::snprintf(
+        name, sizeof name, "wc%06lx",
+        static_cast<unsigned long>((seed + attempt * 104729u) & 0xFFFFFF));
     std::string candidate = base + name;
     if (CreateDirectoryA(candidate.c_str(), nullptr)) {
       folder = short_path(candidate);
@@ -138,11 +139,10 @@ void remove_tree(const std::string& folder) {
 // The output cap is enforced by the relay, which watches the file's size.
 bool start_child(const std::string& program,
                  const std::vector<std::string>& words,
-                 const std::string& directory, std::uint64_t,
-                 Child& child) {
+                 const std::string& directory, std::uint64_t, Child& child) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE null_input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &inherit,
-                                  OPEN_EXISTING, 0, nullptr);
+  HANDLE null_input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ,
+                                  &inherit, OPEN_EXISTING, 0, nullptr);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
@@ -153,9 +153,9 @@ bool start_child(const std::string& program,
   std::string line = command_line(program, words);
   PROCESS_INFORMATION info = {};
   HANDLE job = CreateJobObjectA(nullptr, nullptr);
-  BOOL started = CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, TRUE,
-                                CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
-                                directory.c_str(), &startup, &info);
+  BOOL started = CreateProcessA(program.c_str(), &line[0], nullptr, nullptr,
+                                TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
+                                nullptr, directory.c_str(), &startup, &info);
   if (null_input != INVALID_HANDLE_VALUE) CloseHandle(null_input);
   if (!started) {
     if (job) CloseHandle(job);
@@ -172,8 +172,9 @@ bool start_child(const std::string& program,
 
 ChildState poll_child(Child& child, ProgramExit& exit) {
   HANDLE process = static_cast<HANDLE>(child.handle);
-  if (!process) return ChildState::kExited;
-  if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) return ChildState::kRunning;
+  if (!process) return ChildState::EXITED;
+  if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+    return ChildState::RUNNING;
   DWORD code = 0;
   GetExitCodeProcess(process, &code);
   exit = ProgramExit();
@@ -181,7 +182,7 @@ ChildState poll_child(Child& child, ProgramExit& exit) {
   CloseHandle(process);
   if (child.group) CloseHandle(static_cast<HANDLE>(child.group));
   child.forget();
-  return ChildState::kExited;
+  return ChildState::EXITED;
 }
 
 void kill_child(Child& child) {
@@ -203,8 +204,10 @@ bool write_stdout(const std::string& data) {
 
 std::uint64_t file_size(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    return 0;
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+         data.nFileSizeLow;
 }
 
 bool is_absolute(const std::string& name) {

@@ -11,4 +11,4 @@ void* stop_event();
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_OS_WIN32_H

@@ -10,8 +10,8 @@
 namespace bridge {
 namespace {
 
-constexpr char kDirectReturn[] = "HTTP/1.0";
-constexpr char kCrlf[] = "\r\n";
+constexpr char DIRECT_RETURN[] = "HTTP/1.0";
+constexpr char CRLF[] = "\r\n";
 
 std::string trim(const std::string& s) {
   return std::string(text::trim_blanks(s));
@@ -37,14 +37,16 @@ std::vector<std::string> header_lines(const std::string& header) {
 // body is not scanned to its end for every part.
 std::size_t header_end(const std::string& bytes, std::size_t from = 0) {
   std::size_t lf = bytes.find("\n\n", from);
-  std::string_view before(bytes.data(), lf == std::string::npos ? bytes.size() : lf + 2);
+  std::string_view before(bytes.data(),
+                          lf == std::string::npos ? bytes.size() : lf + 2);
   std::size_t crlf = before.find("\n\r\n", from);
   if (crlf != std::string::npos) return crlf + 3;
   return lf == std::string::npos ? std::string::npos : lf + 2;
 }
 
 bool is_status(const std::string& status) {
-  return status.size() >= 3 && std::isdigit(static_cast<unsigned char>(status[0])) &&
+  return status.size() >= 3 &&
+         std::isdigit(static_cast<unsigned char>(status[0])) &&
          std::isdigit(static_cast<unsigned char>(status[1])) &&
          std::isdigit(static_cast<unsigned char>(status[2])) &&
          (status.size() == 3 || status[3] == ' ');
@@ -60,7 +62,7 @@ bool has_control_byte(const std::string& line) {
 }  // namespace
 
 bool convert_header(const std::string& header, bool nph, std::string& out) {
-  bool direct = header.compare(0, 8, kDirectReturn) == 0;
+  bool direct = header.compare(0, 8, DIRECT_RETURN) == 0;
   if (nph && direct) {
     out = header;
     return true;
@@ -88,18 +90,18 @@ bool convert_header(const std::string& header, bool nph, std::string& out) {
     if (name == "uri" || name == "location") {
       redirect = true;
       if (name == "uri") {
-        fields += "Location: " + value + kCrlf;
+        fields += "Location: " + value + CRLF;
         continue;
       }
     }
-    fields += lines[i] + kCrlf;
+    fields += lines[i] + CRLF;
   }
   if (nph) {
     if (status.empty()) status = redirect ? "302 Found" : "200 OK";
-    out = "HTTP/1.0 " + status + kCrlf + fields + kCrlf;
+    out = "HTTP/1.0 " + status + CRLF + fields + CRLF;
   } else {
     if (status.empty() && fields.empty()) status = "200 OK";
-    out = (status.empty() ? "" : "Status: " + status + kCrlf) + fields + kCrlf;
+    out = (status.empty() ? "" : "Status: " + status + CRLF) + fields + CRLF;
   }
   return true;
 }
@@ -108,13 +110,15 @@ std::string push_boundary(const std::string& header) {
   for (const std::string& line : header_lines(header)) {
     std::string folded = text::lower_case(line);
     if (folded.compare(0, 13, "content-type:") != 0) continue;
-    if (trim(folded.substr(13)).compare(0, 25, "multipart/x-mixed-replace") != 0)
+    if (trim(folded.substr(13)).compare(0, 25, "multipart/x-mixed-replace") !=
+        0)
       return std::string();
     std::size_t at = folded.find("boundary=");
     if (at == std::string::npos) return std::string();
     std::string boundary = line.substr(at + 9);
     boundary = trim(boundary.substr(0, boundary.find(';')));
-    if (boundary.size() >= 2 && boundary.front() == '"' && boundary.back() == '"')
+    if (boundary.size() >= 2 && boundary.front() == '"' &&
+        boundary.back() == '"')
       boundary = boundary.substr(1, boundary.size() - 2);
     return boundary;
   }
@@ -122,10 +126,10 @@ std::string push_boundary(const std::string& header) {
 }
 
 Piece OutputRelay::next(std::string& out) {
-  if (stage_ == kBroken) return Piece::kFailed;
-  if (stage_ == kHeader) {
+  if (stage_ == BROKEN) return Piece::FAILED;
+  if (stage_ == HEADER) {
     Piece result = take_header();
-    if (result != Piece::kData) return result;
+    if (result != Piece::DATA) return result;
   }
   return take_body(out);
 }
@@ -133,30 +137,30 @@ Piece OutputRelay::next(std::string& out) {
 Piece OutputRelay::take_header() {
   std::size_t end = header_end(pending_);
   if (end == std::string::npos) {
-    if (pending_.size() > kMaxHeaderBytes) {
-      stage_ = kBroken;
-      return Piece::kFailed;
+    if (pending_.size() > MAX_HEADER_BYTES) {
+      stage_ = BROKEN;
+      return Piece::FAILED;
     }
-    if (!finished_ || pending_.empty()) return Piece::kNone;
+    if (!finished_ || pending_.empty()) return Piece::NONE;
     end = pending_.size();
   }
-  if (end > kMaxHeaderBytes + 3) {
-    stage_ = kBroken;
-    return Piece::kFailed;
+  if (end > MAX_HEADER_BYTES + 3) {
+    stage_ = BROKEN;
+    return Piece::FAILED;
   }
   std::string header = pending_.substr(0, end);
   std::string converted;
   if (!convert_header(header, nph_, converted)) {
-    stage_ = kBroken;
-    return Piece::kFailed;
+    stage_ = BROKEN;
+    return Piece::FAILED;
   }
   std::string boundary = push_boundary(header);
   if (!boundary.empty()) delimiter_ = "\n--" + boundary;
   in_parts_ = false;
   pending_ = converted + pending_.substr(end);
   scanned_ = converted.size();
-  stage_ = kBody;
-  return Piece::kData;
+  stage_ = BODY;
+  return Piece::DATA;
 }
 
 void OutputRelay::feed(const char* data, std::size_t size) {
@@ -171,9 +175,9 @@ void OutputRelay::feed(const char* data, std::size_t size) {
 }
 
 Piece OutputRelay::take_all(std::string& out) {
-  if (stage_ != kBody || buffered() == 0) return Piece::kNone;
+  if (stage_ != BODY || buffered() == 0) return Piece::NONE;
   take_rest(out);
-  return Piece::kData;
+  return Piece::DATA;
 }
 
 void OutputRelay::take_rest(std::string& out) {
@@ -188,19 +192,19 @@ void OutputRelay::take_rest(std::string& out) {
 // last delimiter's header block is the last part, sent when the file is
 // complete.
 Piece OutputRelay::take_body(std::string& out) {
-  if (buffered() == 0) return Piece::kNone;
+  if (buffered() == 0) return Piece::NONE;
   if (!delimiter_.empty()) {
     std::size_t end = part_end();
     if (end != std::string::npos) {
       out.assign(pending_, start_, end - start_);
       start_ = scanned_ = end;
       in_parts_ = true;
-      return Piece::kPart;
+      return Piece::PART;
     }
-    if (!finished_) return Piece::kNone;
+    if (!finished_) return Piece::NONE;
   }
   take_rest(out);
-  return in_parts_ ? Piece::kPart : Piece::kData;
+  return in_parts_ ? Piece::PART : Piece::DATA;
 }
 
 // Just past the empty line that ends the header block after the next
@@ -210,7 +214,8 @@ std::size_t OutputRelay::part_end() {
   std::size_t at = pending_.find(delimiter_, from);
   if (at == std::string::npos) {
     std::size_t keep = delimiter_.size();
-    if (pending_.size() > keep) scanned_ = std::max(from, pending_.size() - keep);
+    if (pending_.size() > keep)
+      scanned_ = std::max(from, pending_.size() - keep);
     return std::string::npos;
   }
   scanned_ = at;

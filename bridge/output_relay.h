@@ -11,13 +11,13 @@
 namespace bridge {
 
 /// Longest header block accepted from the program.
-constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+constexpr std::size_t MAX_HEADER_BYTES = 64 * 1024;
 
 enum class Piece {
-  kNone,    // nothing ready yet
-  kData,    // bytes to send now
-  kPart,    // one part, up to the header block of the next (paced)
-  kFailed,  // the program's header cannot be relayed
+  NONE,    // nothing ready yet
+  DATA,    // bytes to send now
+  PART,    // one part, up to the header block of the next (paced)
+  FAILED,  // the program's header cannot be relayed
 };
 
 class OutputRelay {
@@ -31,11 +31,11 @@ class OutputRelay {
   /// No more bytes will come.
   void finish() { finished_ = true; }
 
-  /// The next piece to send; fills `out` for kData and kPart.
+  /// The next piece to send; fills `out` for DATA and PART.
   Piece next(std::string& out);
 
-  /// Hands out every body byte held back, part boundary or not (kData),
-  /// for when too much has piled up; kNone when there is none.
+  /// Hands out every body byte held back, part boundary or not (DATA),
+  /// for when too much has piled up; NONE when there is none.
   Piece take_all(std::string& out);
 
   /// Bytes held back so far.
@@ -45,7 +45,7 @@ class OutputRelay {
   bool done() const { return finished_ && buffered() == 0; }
 
  private:
-  enum Stage { kHeader, kBody, kBroken };
+  enum Stage { HEADER, BODY, BROKEN };
 
   Piece take_header();
   Piece take_body(std::string& out);
@@ -54,12 +54,12 @@ class OutputRelay {
 
   bool nph_;
   bool finished_ = false;
-  Stage stage_ = kHeader;
-  std::string pending_;     // bytes held, from start_ on
-  std::size_t start_ = 0;   // what lies before has been handed out
-  std::string delimiter_;  // "\n--" + boundary of a multipart body
+  Stage stage_ = HEADER;
+  std::string pending_;      // bytes held, from start_ on
+  std::size_t start_ = 0;    // what lies before has been handed out
+  std::string delimiter_;    // "\n--" + boundary of a multipart body
   std::size_t scanned_ = 0;  // where the delimiter search goes on
-  bool in_parts_ = false;  // a part piece has been handed out
+  bool in_parts_ = false;    // a part piece has been handed out
 };
 
 /// The header block the bridge sends for the program's header block
@@ -72,4 +72,4 @@ std::string push_boundary(const std::string& header);
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_OUTPUT_RELAY_H

@@ -18,4 +18,4 @@ bool output_failed(const ProgramExit& exit);
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_PROGRAM_EXIT_H

@@ -5,12 +5,12 @@
 namespace bridge {
 
 std::string folder_of(const std::string& path) {
-  std::size_t last = path.find_last_of(kPathSeparators);
+  std::size_t last = path.find_last_of(PATH_SEPARATORS);
   return last == std::string::npos ? std::string() : path.substr(0, last);
 }
 
 std::string file_name_of(const std::string& path) {
-  std::size_t last = path.find_last_of(kPathSeparators);
+  std::size_t last = path.find_last_of(PATH_SEPARATORS);
   return last == std::string::npos ? path : path.substr(last + 1);
 }
 
@@ -20,14 +20,15 @@ bool is_nph_name(const std::string& bridge_path) {
 
 std::string program_path(const std::string& bridge_path,
                          const std::string& setting) {
-  std::string folder = folder_of(bridge_path) + kPathSeparators[0];
-  if (!setting.empty()) return is_absolute(setting) ? setting : folder + setting;
+  std::string folder = folder_of(bridge_path) + PATH_SEPARATORS[0];
+  if (!setting.empty())
+    return is_absolute(setting) ? setting : folder + setting;
   std::string name = file_name_of(bridge_path);
   if (is_nph_name(bridge_path)) name.erase(0, 4);
   std::size_t dot = name.find('.');  // whirlo32.cgi, and whirlo32.cgi.exe
   if (dot != std::string::npos) name.erase(dot);
   if (name.empty()) return std::string();
-  std::string program = folder + name + kExecutableSuffix;
+  std::string program = folder + name + EXECUTABLE_SUFFIX;
   return program == bridge_path ? std::string() : program;
 }
 

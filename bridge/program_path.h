@@ -30,4 +30,4 @@ std::string url_args_word(const std::string& query);
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_PROGRAM_PATH_H

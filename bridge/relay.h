@@ -31,4 +31,4 @@ class EventWait {
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_RELAY_H

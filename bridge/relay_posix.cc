@@ -16,7 +16,7 @@ namespace {
 
 // Without a pidfd or an inotify instance (old kernels, the per-user limit
 // reached) the wait falls back to short sleeps while the program runs.
-constexpr int kFallbackStepMs = 5;
+constexpr int FALLBACK_STEP_MS = 5;
 
 class OutputWatch {
  public:
@@ -30,7 +30,8 @@ class OutputWatch {
   int fd(const std::string& path) {
     if (fd_ == -1 && !failed_) {
       fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-      if (fd_ >= 0 && inotify_add_watch(fd_, path.c_str(), IN_MODIFY | IN_CLOSE_WRITE) < 0)
+      if (fd_ >= 0 &&
+          inotify_add_watch(fd_, path.c_str(), IN_MODIFY | IN_CLOSE_WRITE) < 0)
         close_watch();
       failed_ = fd_ < 0;
     }
@@ -54,7 +55,8 @@ class OutputWatch {
 int timeout_ms(Clock::time_point wake, Clock::time_point now) {
   if (wake == Clock::time_point::max()) return -1;
   if (wake <= now) return 0;
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
   return static_cast<int>(std::min<long long>(ms + 1, 1 << 30));
 }
 
@@ -83,7 +85,8 @@ void wait_for_events(Stream& stream, OutputWatch& watch) {
   }
   Clock::time_point now = Clock::now();
   int timeout = timeout_ms(stream.wake_time(), now);
-  if (fallback && (timeout < 0 || timeout > kFallbackStepMs)) timeout = kFallbackStepMs;
+  if (fallback && (timeout < 0 || timeout > FALLBACK_STEP_MS))
+    timeout = FALLBACK_STEP_MS;
   if (poll(fds, count, timeout) < 0 && errno != EINTR) return;
   if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) stream.stop();
   watch.drain();

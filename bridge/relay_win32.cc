@@ -14,7 +14,7 @@ namespace {
 
 // Change notifications can be missed on some file systems, so a wait for
 // output is cut short after this long.
-constexpr DWORD kOutputCheckMs = 100;
+constexpr DWORD OUTPUT_CHECK_MS = 100;
 
 std::string folder_of_file(const std::string& path) {
   std::size_t slash = path.find_last_of("\\/");
@@ -45,7 +45,8 @@ class FolderWatch {
 DWORD timeout_ms(Clock::time_point wake, Clock::time_point now) {
   if (wake == Clock::time_point::max()) return INFINITE;
   if (wake <= now) return 0;
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
   return static_cast<DWORD>(std::min<long long>(ms + 1, 0x7FFFFFFF));
 }
 
@@ -59,9 +60,10 @@ void wait_for_events(Stream& stream, FolderWatch& watch) {
     handles[count++] = static_cast<HANDLE>(stream.child().handle);
   if (watching) handles[count++] = watch.handle();
   DWORD timeout = timeout_ms(stream.wake_time(), Clock::now());
-  if (stream.program_running() && timeout > kOutputCheckMs) timeout = kOutputCheckMs;
+  if (stream.program_running() && timeout > OUTPUT_CHECK_MS)
+    timeout = OUTPUT_CHECK_MS;
   if (count == 0) {
-    Sleep(timeout == INFINITE ? kOutputCheckMs : timeout);
+    Sleep(timeout == INFINITE ? OUTPUT_CHECK_MS : timeout);
     return;
   }
   DWORD result = WaitForMultipleObjects(count, handles, FALSE, timeout);

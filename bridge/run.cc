@@ -27,14 +27,15 @@ int run_bridge(const char* argv0) {
   if (!open_job(env, env, own_path(argv0), job, refusal))
     return refuse(job.nph, refusal);
   std::uint64_t body_length = 0;
-  BodyResult body = spool_body(env_value(job.env, "CONTENT_LENGTH"),
-                               job.settings.max_body, stdin,
-                               job.spool.files().content, body_length);
-  if (body != BodyResult::kOk) return refuse(job.nph, body_refusal(body));
+  BodyResult body =
+      spool_body(env_value(job.env, "CONTENT_LENGTH"), job.settings.max_body,
+                 stdin, job.spool.files().content, body_length);
+  if (body != BodyResult::OK) return refuse(job.nph, body_refusal(body));
   Child child;
-  if (!start_job(job, body_length, child, refusal)) return refuse(job.nph, refusal);
-  Stream stream(std::move(child), job.spool.files().output, job.settings, job.nph,
-                Clock::now());
+  if (!start_job(job, body_length, child, refusal))
+    return refuse(job.nph, refusal);
+  Stream stream(std::move(child), job.spool.files().output, job.settings,
+                job.nph, Clock::now());
   relay_to_stdout(stream);
   if (judge_run(job, stream.report(), refusal)) return refuse(job.nph, refusal);
   return 0;

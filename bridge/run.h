@@ -12,4 +12,4 @@ int run_bridge(const char* argv0);
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_RUN_H

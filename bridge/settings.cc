@@ -3,13 +3,12 @@
 namespace bridge {
 namespace {
 
-constexpr std::uint64_t kMaxTimeoutSeconds = 86400;
-constexpr std::uint64_t kMaxIntervalMs = 60000;
-constexpr std::uint64_t kMaxBodyLimit = std::uint64_t(1) << 40;
+constexpr std::uint64_t MAX_TIMEOUT_SECONDS = 86400;
+constexpr std::uint64_t MAX_INTERVAL_MS = 60000;
+constexpr std::uint64_t MAX_BODY_LIMIT = std::uint64_t(1) << 40;
 
-bool read_number(const Environment& env, const char* name,
-                 std::uint64_t limit, std::uint64_t& value,
-                 std::string& problem) {
+bool read_number(const Environment& env, const char* name, std::uint64_t limit,
+                 std::uint64_t& value, std::string& problem) {
   std::string text = env_value(env, name);
   if (text.empty()) return true;  // keep the default
   if (parse_decimal(text, limit, value)) return true;
@@ -37,16 +36,18 @@ bool read_settings(const Environment& env, Settings& settings,
                    std::string& problem) {
   settings.program = env_value(env, "WINCGI_PROGRAM");
   settings.temp_root = env_value(env, "WINCGI_TEMP");
-  std::uint64_t timeout_s = static_cast<std::uint64_t>(settings.timeout_ms) / 1000;
-  std::uint64_t interval = static_cast<std::uint64_t>(settings.frame_interval_ms);
-  if (!read_number(env, "WINCGI_TIMEOUT", kMaxTimeoutSeconds, timeout_s,
+  std::uint64_t timeout_s =
+      static_cast<std::uint64_t>(settings.timeout_ms) / 1000;
+  std::uint64_t interval =
+      static_cast<std::uint64_t>(settings.frame_interval_ms);
+  if (!read_number(env, "WINCGI_TIMEOUT", MAX_TIMEOUT_SECONDS, timeout_s,
                    problem) ||
-      !read_number(env, "WINCGI_FRAME_INTERVAL", kMaxIntervalMs, interval,
+      !read_number(env, "WINCGI_FRAME_INTERVAL", MAX_INTERVAL_MS, interval,
                    problem) ||
-      !read_number(env, "WINCGI_MAX_BODY", kMaxBodyLimit, settings.max_body,
+      !read_number(env, "WINCGI_MAX_BODY", MAX_BODY_LIMIT, settings.max_body,
                    problem) ||
-      !read_number(env, "WINCGI_MAX_OUTPUT", kMaxBodyLimit, settings.max_output,
-                   problem)) {
+      !read_number(env, "WINCGI_MAX_OUTPUT", MAX_BODY_LIMIT,
+                   settings.max_output, problem)) {
     return false;
   }
   if (timeout_s == 0) {

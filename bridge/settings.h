@@ -12,12 +12,13 @@
 namespace bridge {
 
 struct Settings {
-  std::string program;            // WINCGI_PROGRAM; "" = derive from the name
-  std::string temp_root;          // WINCGI_TEMP; "" = the platform's default
-  long timeout_ms = 60000;        // WINCGI_TIMEOUT, in seconds
-  long frame_interval_ms = 0;     // WINCGI_FRAME_INTERVAL, in milliseconds
+  std::string program;         // WINCGI_PROGRAM; "" = derive from the name
+  std::string temp_root;       // WINCGI_TEMP; "" = the platform's default
+  long timeout_ms = 60000;     // WINCGI_TIMEOUT, in seconds
+  long frame_interval_ms = 0;  // WINCGI_FRAME_INTERVAL, in milliseconds
   std::uint64_t max_body = 1 << 20;  // WINCGI_MAX_BODY, in bytes
-  std::uint64_t max_output = std::uint64_t(64) << 20;  // WINCGI_MAX_OUTPUT, bytes
+  std::uint64_t max_output = std::uint64_t(64)
+                             << 20;  // WINCGI_MAX_OUTPUT, bytes
 };
 
 /// Reads the settings. A value that is not a plain decimal number in range
@@ -31,4 +32,4 @@ bool parse_decimal(const std::string& text, std::uint64_t limit,
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_SETTINGS_H

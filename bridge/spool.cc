@@ -28,7 +28,7 @@ bool Spool::create(const std::string& root) {
   if (!make_private_folder(root, folder)) return false;
   folder_ = folder;
   if (!printable_path(folder)) return false;
-  std::string prefix = folder + kPathSeparators[0] + "cgi.";
+  std::string prefix = folder + PATH_SEPARATORS[0] + "cgi.";
   files_ = {prefix + "dat", prefix + "con", prefix + "out"};
   return true;
 }
@@ -44,25 +44,27 @@ BodyResult BodySpool::begin(const std::string& content_length,
                             std::uint64_t max_body, const std::string& path) {
   if (!content_length.empty() &&
       !parse_decimal(content_length, UINT64_MAX, wanted_)) {
-    return BodyResult::kMalformed;
+    return BodyResult::MALFORMED;
   }
-  if (wanted_ > max_body) return BodyResult::kTooLarge;
+  if (wanted_ > max_body) return BodyResult::TOO_LARGE;
   file_.reset(std::fopen(path.c_str(), "wb"));
-  return file_ ? BodyResult::kOk : BodyResult::kWriteFailed;
+  return file_ ? BodyResult::OK : BodyResult::WRITE_FAILED;
 }
 
 BodyResult BodySpool::add(const char* data, std::size_t size) {
-  if (!file_) return BodyResult::kWriteFailed;
-  std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(size, missing()));
-  if (std::fwrite(data, 1, take, file_.get()) != take) return BodyResult::kWriteFailed;
+  if (!file_) return BodyResult::WRITE_FAILED;
+  std::size_t take =
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, missing()));
+  if (std::fwrite(data, 1, take, file_.get()) != take)
+    return BodyResult::WRITE_FAILED;
   length_ += take;
-  return BodyResult::kOk;
+  return BodyResult::OK;
 }
 
 BodyResult BodySpool::end() {
-  if (!file_) return BodyResult::kWriteFailed;
-  if (std::fclose(file_.release()) != 0) return BodyResult::kWriteFailed;
-  return missing() == 0 ? BodyResult::kOk : BodyResult::kShort;
+  if (!file_) return BodyResult::WRITE_FAILED;
+  if (std::fclose(file_.release()) != 0) return BodyResult::WRITE_FAILED;
+  return missing() == 0 ? BodyResult::OK : BodyResult::SHORT;
 }
 
 BodyResult spool_body(const std::string& content_length, std::uint64_t max_body,
@@ -72,7 +74,7 @@ BodyResult spool_body(const std::string& content_length, std::uint64_t max_body,
   length = 0;
   BodyResult result = spool.begin(content_length, max_body, path);
   std::vector<char> block(64 * 1024);
-  while (result == BodyResult::kOk && spool.missing() > 0) {
+  while (result == BodyResult::OK && spool.missing() > 0) {
     std::size_t want = static_cast<std::size_t>(
         std::min<std::uint64_t>(block.size(), spool.missing()));
     std::size_t got = std::fread(block.data(), 1, want, in);
@@ -81,7 +83,7 @@ BodyResult spool_body(const std::string& content_length, std::uint64_t max_body,
   }
   BodyResult ended = spool.end();
   length = spool.length();
-  return result == BodyResult::kOk ? ended : result;
+  return result == BodyResult::OK ? ended : result;
 }
 
 }  // namespace bridge

@@ -31,7 +31,7 @@ class Spool {
   SpoolFiles files_;
 };
 
-enum class BodyResult { kOk, kMalformed, kTooLarge, kShort, kWriteFailed };
+enum class BodyResult { OK, MALFORMED, TOO_LARGE, SHORT, WRITE_FAILED };
 
 /// A request body arriving in pieces, copied into a new file.
 class BodySpool {
@@ -45,7 +45,7 @@ class BodySpool {
   /// CGI program would never read them.
   BodyResult add(const char* data, std::size_t size);
 
-  /// No more bytes will come: kShort when fewer than announced came.
+  /// No more bytes will come: SHORT when fewer than announced came.
   BodyResult end();
 
   /// Bytes still wanted.
@@ -72,4 +72,4 @@ bool write_file(const std::string& path, const std::string& text);
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_SPOOL_H

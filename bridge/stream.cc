@@ -9,12 +9,12 @@
 namespace bridge {
 namespace {
 
-constexpr std::size_t kReadAhead = 1 << 20;  // output bytes held at most
-constexpr std::size_t kBlock = 64 * 1024;
+constexpr std::size_t READ_AHEAD = 1 << 20;  // output bytes held at most
+constexpr std::size_t BLOCK = 64 * 1024;
 
 // One read buffer serves every stream of the process.
 std::vector<char>& read_block() {
-  static std::vector<char> block(kBlock);
+  static std::vector<char> block(BLOCK);
   return block;
 }
 
@@ -43,7 +43,7 @@ void Stream::stop() {
 
 void Stream::update(Clock::time_point now) {
   if (program_running()) {
-    if (poll_child(child_, report_.exit) == ChildState::kExited) {
+    if (poll_child(child_, report_.exit) == ChildState::EXITED) {
       report_.exited = true;
       // Nothing of a file the program failed to write goes out.
       report_.output_failed = output_failed(report_.exit) && !report_.produced;
@@ -69,7 +69,7 @@ void Stream::read_output() {
   if (!tail_ || file_ended_ || report_.over_cap) return;
   if (!streaming_ && program_running()) return;
   std::vector<char>& block = read_block();
-  while (relay_.buffered() < kReadAhead) {
+  while (relay_.buffered() < READ_AHEAD) {
     std::size_t got = std::fread(block.data(), 1, block.size(), tail_);
     if (got == 0) {
       // The writer may still add to the file: drop the end-of-file state
@@ -94,19 +94,19 @@ void Stream::read_output() {
 bool Stream::take(Clock::time_point now, std::string& out) {
   if (finished()) return false;
   read_output();
-  if (held_kind_ == Piece::kNone) held_kind_ = relay_.next(held_);
+  if (held_kind_ == Piece::NONE) held_kind_ = relay_.next(held_);
   // A part larger than the read-ahead goes out unpaced, in pieces.
-  if (held_kind_ == Piece::kNone && relay_.buffered() >= kReadAhead)
+  if (held_kind_ == Piece::NONE && relay_.buffered() >= READ_AHEAD)
     held_kind_ = relay_.take_all(held_);
-  if (held_kind_ == Piece::kFailed) report_.bad_header = true;
-  if (held_kind_ == Piece::kNone || held_kind_ == Piece::kFailed) return false;
-  if (held_kind_ == Piece::kPart && streaming_) {
+  if (held_kind_ == Piece::FAILED) report_.bad_header = true;
+  if (held_kind_ == Piece::NONE || held_kind_ == Piece::FAILED) return false;
+  if (held_kind_ == Piece::PART && streaming_) {
     if (now < next_part_) return false;
     next_part_ = now + interval_;
   }
   out.swap(held_);
   held_.clear();
-  held_kind_ = Piece::kNone;
+  held_kind_ = Piece::NONE;
   report_.produced = true;
   return true;
 }
@@ -115,13 +115,14 @@ Clock::time_point Stream::wake_time() const {
   Clock::time_point wake = Clock::time_point::max();
   if (finished()) return wake;
   if (program_running()) wake = deadline_;
-  if (held_kind_ == Piece::kPart && streaming_) wake = std::min(wake, next_part_);
+  if (held_kind_ == Piece::PART && streaming_)
+    wake = std::min(wake, next_part_);
   return wake;
 }
 
 bool Stream::wants_output() const {
-  return program_running() && streaming_ && held_kind_ == Piece::kNone &&
-         relay_.buffered() < kReadAhead;
+  return program_running() && streaming_ && held_kind_ == Piece::NONE &&
+         relay_.buffered() < READ_AHEAD;
 }
 
 bool Stream::finished() const {
@@ -129,7 +130,7 @@ bool Stream::finished() const {
       report_.output_failed)
     return true;
   if (report_.timed_out && !(streaming_ && report_.produced)) return true;
-  return relay_.done() && held_kind_ == Piece::kNone;
+  return relay_.done() && held_kind_ == Piece::NONE;
 }
 
 }  // namespace bridge

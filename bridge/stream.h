@@ -20,14 +20,14 @@ namespace bridge {
 using Clock = std::chrono::steady_clock;
 
 struct RelayReport {
-  bool exited = false;       // the program ended by itself
-  ProgramExit exit;          // how, when it did
-  bool timed_out = false;    // killed at the time limit
-  bool over_cap = false;     // killed: its output passed WINCGI_MAX_OUTPUT
-  bool produced = false;     // some response bytes were handed out
-  bool bad_header = false;   // the output's header could not be relayed
+  bool exited = false;         // the program ended by itself
+  ProgramExit exit;            // how, when it did
+  bool timed_out = false;      // killed at the time limit
+  bool over_cap = false;       // killed: its output passed WINCGI_MAX_OUTPUT
+  bool produced = false;       // some response bytes were handed out
+  bool bad_header = false;     // the output's header could not be relayed
   bool output_failed = false;  // the program could not write its output
-  bool stopped = false;      // the bridge was told to stop or the client left
+  bool stopped = false;        // the bridge was told to stop or the client left
 };
 
 class Stream {
@@ -85,10 +85,10 @@ class Stream {
   std::uint64_t read_ = 0;  // bytes of the output file read so far
   bool file_ended_ = false;
   std::string held_;
-  Piece held_kind_ = Piece::kNone;
+  Piece held_kind_ = Piece::NONE;
   RelayReport report_;
 };
 
 }  // namespace bridge
 
-#endif
+#endif  // WHIRLO_BRIDGE_STREAM_H

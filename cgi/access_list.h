@@ -14,4 +14,4 @@ bool list_allows(const std::string& value, std::string& list);
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_ACCESS_LIST_H

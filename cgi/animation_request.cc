@@ -8,7 +8,7 @@ namespace cgi {
 void load_request_defaults(AnimationRequest& request,
                            const std::string& config_path) {
   request.animation_path =
-      config::read_cgi_setting(config::kAnimationPath, config_path);
+      config::read_cgi_setting(config::ANIMATION_PATH, config_path);
   request.still_extension = ".GIF";
   request.frame_extension = ".GIF";
   request.start_frame = 1;

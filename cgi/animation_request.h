@@ -18,8 +18,8 @@ inline constexpr std::int32_t STEP_NAMED_BASE = 1000;  // + named picture j
 inline constexpr std::int32_t STEP_FRAME_BASE = 2000;  // + frame number n
 inline constexpr std::int32_t STEP_END = 0;            // 1 to 9: repeat count
 
-inline constexpr int kMaxSteps = 50;
-inline constexpr int kStepSlots = kMaxSteps + 1;  // the last one stays 0
+inline constexpr int MAX_STEPS = 50;
+inline constexpr int STEP_SLOTS = MAX_STEPS + 1;  // the last one stays 0
 
 struct NamedPicture {
   std::string name;       // at most 12 characters
@@ -35,8 +35,8 @@ struct AnimationRequest {
   std::int32_t start_frame = 0;
   std::int32_t end_frame = 0;  // -1: counted when played
   bool animates = false;
-  std::array<std::int32_t, kStepSlots> steps{};
-  std::array<std::unique_ptr<NamedPicture>, kStepSlots> named_pictures;
+  std::array<std::int32_t, STEP_SLOTS> steps{};
+  std::array<std::unique_ptr<NamedPicture>, STEP_SLOTS> named_pictures;
 };
 
 /// Initial values: "Animation Path" from the configuration at
@@ -46,4 +46,4 @@ void load_request_defaults(AnimationRequest& request,
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_ANIMATION_REQUEST_H

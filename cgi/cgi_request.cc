@@ -9,8 +9,8 @@ namespace {
 
 std::string read_value(const char* section, const char* key,
                        const std::string& path) {
-  return platform::read_profile_string(section, key, "",
-                                       config::kValueCapacity, path);
+  return platform::read_profile_string(section, key, "", config::VALUE_CAPACITY,
+                                       path);
 }
 
 }  // namespace
@@ -18,11 +18,11 @@ std::string read_value(const char* section, const char* key,
 CgiRequest read_cgi_request(const std::string& path) {
   CgiRequest request;
   if (path.empty()) {
-    request.error_code = kNoCommandLine;
+    request.error_code = NO_COMMAND_LINE;
     return request;
   }
   if (!platform::file_exists(path)) {
-    request.error_code = kNoDataFile;
+    request.error_code = NO_DATA_FILE;
     return request;
   }
   request.query_string = read_value("CGI", "Query String", path);

@@ -24,4 +24,4 @@ CgiRequest read_cgi_request(const std::string& path);
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_CGI_REQUEST_H

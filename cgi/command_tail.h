@@ -18,4 +18,4 @@ std::string data_file_path(const std::string& tail);
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_COMMAND_TAIL_H

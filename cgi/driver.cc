@@ -15,9 +15,9 @@
 namespace cgi {
 namespace {
 
-constexpr char kRunBoxText[] =
+constexpr char RUN_BOX_TEXT[] =
     WHIRLO_PRODUCT " error WHL1001 (cannot be executed from RUN box).";
-constexpr char kRunBoxTitle[] = WHIRLO_PRODUCT " for Windows CGI 1.3 servers";
+constexpr char RUN_BOX_TITLE[] = WHIRLO_PRODUCT " for Windows CGI 1.3 servers";
 
 bool allowed(const std::string& value, const char* list_key,
              const std::string& config_path) {
@@ -27,9 +27,9 @@ bool allowed(const std::string& value, const char* list_key,
 
 bool open_output(CgiProcess& process, const std::string& path) {
   if (path.empty()) return false;
-  process.output_stream.open(platform::writable_file_path(path),
-                             std::ios::out | std::ios::binary |
-                                 std::ios::trunc);
+  process.output_stream.open(
+      platform::writable_file_path(path),
+      std::ios::out | std::ios::binary | std::ios::trunc);
   return process.output_stream.is_open();
 }
 
@@ -40,18 +40,18 @@ int run_request(const std::string& tail, CgiProcess& process) {
                                            process.output_buffer.size());
   process.config_path = config::locate_config_path();
   if (tail.empty()) {
-    platform::message_box(kRunBoxText, kRunBoxTitle);
-    write_error(process.errors, kNoCommandLine);
-    return kNoCommandLine;
+    platform::message_box(RUN_BOX_TEXT, RUN_BOX_TITLE);
+    write_error(process.errors, NO_COMMAND_LINE);
+    return NO_COMMAND_LINE;
   }
   CgiRequest cgi = read_cgi_request(data_file_path(tail));
   if (cgi.error_code != 0) {
     write_error(process.errors, cgi.error_code);
     return cgi.error_code;
   }
-  if (!allowed(cgi.referer, config::kAllowOnly, process.config_path)) {
-    write_error(process.errors, kRefererRefused);
-    return kRefererRefused;
+  if (!allowed(cgi.referer, config::ALLOW_ONLY, process.config_path)) {
+    write_error(process.errors, REFERER_REFUSED);
+    return REFERER_REFUSED;
   }
   AnimationRequest request;
   load_request_defaults(request, process.config_path);
@@ -59,23 +59,23 @@ int run_request(const std::string& tail, CgiProcess& process) {
     return result;
   }
   if (!open_output(process, cgi.output_file)) {
-    write_error(process.errors, kNoOutputFile);
-    return kNoOutputFile;
+    write_error(process.errors, NO_OUTPUT_FILE);
+    return NO_OUTPUT_FILE;
   }
   request.animates =
-      allowed(cgi.user_agent, config::kAllowViewer, process.config_path);
+      allowed(cgi.user_agent, config::ALLOW_VIEWER, process.config_path);
   // After 1005 the stream stays open; its buffer is written out when the
   // process ends.
-  if (int result = play_request(request, process.output_stream,
-                                process.errors)) {
+  if (int result =
+          play_request(request, process.output_stream, process.errors)) {
     return result;
   }
   // A write that failed (a full disk) leaves the stream failed; so does a
   // close whose last bytes could not be written.
   process.output_stream.close();
   if (process.output_stream.fail()) {
-    write_error(process.errors, kNoOutputFile, kOutputNotWritten);
-    return kNoOutputFile;
+    write_error(process.errors, NO_OUTPUT_FILE, OUTPUT_NOT_WRITTEN);
+    return NO_OUTPUT_FILE;
   }
   return 0;
 }

@@ -27,4 +27,4 @@ int run_request(const std::string& tail, CgiProcess& process);
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_DRIVER_H

@@ -5,11 +5,11 @@ namespace {
 
 const char* reason(int number) {
   switch (number) {
-    case kBadExtension: return "invalid picture extension";
-    case kNoOutputFile: return "Can't open output file";
-    case kNoPictures: return "cannot open picture files";
-    case kRefererRefused: return "Referer not allowed";
-    case kBadCommand: return "bad command in query string";
+    case BAD_EXTENSION: return "invalid picture extension";
+    case NO_OUTPUT_FILE: return "Can't open output file";
+    case NO_PICTURES: return "cannot open picture files";
+    case REFERER_REFUSED: return "Referer not allowed";
+    case BAD_COMMAND: return "bad command in query string";
     default: return nullptr;
   }
 }
@@ -21,7 +21,7 @@ void write_error(std::ostream& errors, int number) {
 }
 
 void write_error(std::ostream& errors, int number, const char* why) {
-  errors << '\n' << kProductTitle << ", error : WHL" << number;
+  errors << '\n' << PRODUCT_TITLE << ", error : WHL" << number;
   if (why) errors << " (" << why << ')';
   errors << ".\nSee WHIRLO32.HLP for help";
 }

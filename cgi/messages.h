@@ -9,20 +9,20 @@
 namespace cgi {
 
 enum ErrorNumber : int {
-  kNoCommandLine = 1001,
-  kNoDataFile = 1002,
-  kBadExtension = 1003,
-  kNoOutputFile = 1004,
-  kNoPictures = 1005,
-  kRefererRefused = 2001,
-  kBadCommand = 2002,
+  NO_COMMAND_LINE = 1001,
+  NO_DATA_FILE = 1002,
+  BAD_EXTENSION = 1003,
+  NO_OUTPUT_FILE = 1004,
+  NO_PICTURES = 1005,
+  REFERER_REFUSED = 2001,
+  BAD_COMMAND = 2002,
 };
 
-inline constexpr char kProductTitle[] = WHIRLO_PRODUCT;
+inline constexpr char PRODUCT_TITLE[] = WHIRLO_PRODUCT;
 
 /// The reason of 1004 when the output file was opened but writing the
 /// response into it, or closing it, failed (a full disk, say).
-inline constexpr char kOutputNotWritten[] = "Can't write output file";
+inline constexpr char OUTPUT_NOT_WRITTEN[] = "Can't write output file";
 
 /// Writes the message of `number` to the error channel: a line feed, the
 /// product and number, the reason where there is one, and the help line.
@@ -33,4 +33,4 @@ void write_error(std::ostream& errors, int number, const char* why);
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_MESSAGES_H

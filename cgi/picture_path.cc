@@ -13,8 +13,8 @@ bool is_device_name(const std::string& name) {
   for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
     if (stem == device) return true;
   }
-  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 ||
-                              stem.compare(0, 3, "LPT") == 0) &&
+  return stem.size() == 4 &&
+         (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
          stem[3] >= '1' && stem[3] <= '9';
 }
 
@@ -30,7 +30,7 @@ bool picture_path(const std::string& directory, const std::string& name,
   // The extension of a named picture comes from the query too.
   if (!is_confined_name(name + extension)) return false;
   std::size_t length = directory.size() + name.size() + extension.size();
-  if (length > config::kPathCapacity - 1) return false;
+  if (length > config::PATH_CAPACITY - 1) return false;
   path = directory + name + extension;
   return !is_device_name(path.substr(path.find_last_of("/\\") + 1));
 }

@@ -18,4 +18,4 @@ bool picture_path(const std::string& directory, const std::string& name,
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_PICTURE_PATH_H

@@ -8,10 +8,10 @@
 namespace cgi {
 namespace {
 
-constexpr std::size_t kCopyBlock = 32768;
+constexpr std::size_t COPY_BLOCK = 32768;
 
-const char* const kMimeTypes[] = {"image/gif", "image/jpeg", "image/tif"};
-const char* const kExtensions[] = {".GIF", ".JPG", ".TIF"};
+const char* const MIME_TYPES[] = {"image/gif", "image/jpeg", "image/tif"};
+const char* const EXTENSIONS[] = {".GIF", ".JPG", ".TIF"};
 
 }  // namespace
 
@@ -23,7 +23,7 @@ PictureStream::PictureStream(const std::string& path) {
   if (!is_open()) return;
   std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : path;
   for (PictureType t : {PICTURE_GIF, PICTURE_JPEG, PICTURE_TIFF}) {
-    if (tail == kExtensions[t]) {
+    if (tail == EXTENSIONS[t]) {
       type = t;
       valid = true;
       return;
@@ -35,8 +35,8 @@ PictureStream::~PictureStream() { close(); }
 
 std::ostream& operator<<(std::ostream& out, PictureStream& picture) {
   if (!picture.valid) return out;
-  out << "Content-type: " << kMimeTypes[picture.type] << "\n\n";
-  std::array<char, kCopyBlock> block;
+  out << "Content-type: " << MIME_TYPES[picture.type] << "\n\n";
+  std::array<char, COPY_BLOCK> block;
   std::streamsize got;
   do {
     picture.read(block.data(), block.size());

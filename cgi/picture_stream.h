@@ -9,7 +9,11 @@
 
 namespace cgi {
 
-enum PictureType : std::int32_t { PICTURE_GIF = 0, PICTURE_JPEG = 1, PICTURE_TIFF = 2 };
+enum PictureType : std::int32_t {
+  PICTURE_GIF = 0,
+  PICTURE_JPEG = 1,
+  PICTURE_TIFF = 2
+};
 
 /// A picture file opened for reading in binary mode. `valid` is true when the
 /// file is open and the path ends, with case, in ".GIF", ".JPG" or ".TIF".
@@ -30,4 +34,4 @@ std::ostream& operator<<(std::ostream& out, PictureStream& picture);
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_PICTURE_STREAM_H

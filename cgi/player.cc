@@ -12,7 +12,7 @@
 namespace cgi {
 namespace {
 
-constexpr std::int32_t kLastCountedFrame = 99;
+constexpr std::int32_t LAST_COUNTED_FRAME = 99;
 
 class Player {
  public:
@@ -88,7 +88,7 @@ class Player {
       play_frame(v - STEP_FRAME_BASE);
       return true;
     }
-    if (v >= STEP_NAMED_BASE && v < STEP_NAMED_BASE + kMaxSteps) {
+    if (v >= STEP_NAMED_BASE && v < STEP_NAMED_BASE + MAX_STEPS) {
       if (const NamedPicture* named =
               request_.named_pictures[v - STEP_NAMED_BASE].get()) {
         play_picture(named->name, named->extension);
@@ -112,7 +112,8 @@ bool single_picture(const AnimationRequest& request) {
 
 void write_error_page(std::ostream& out) {
   out << "Content-type: text/html\n\n"
-         "<html><body>" WHIRLO_PRODUCT ", error : WHL1005 (cannot open "
+         "<html><body>" WHIRLO_PRODUCT
+         ", error : WHL1005 (cannot open "
          "picture files)</body></html>" WHIRLO_PART_END;
 }
 
@@ -133,7 +134,7 @@ std::int32_t count_frames(const std::string& prefix,
                           const std::string& extension, std::int32_t start) {
   std::int32_t n = start;
   std::string path;
-  while (n < kLastCountedFrame &&
+  while (n < LAST_COUNTED_FRAME &&
          picture_path(prefix, std::to_string(n), extension, path) &&
          platform::file_exists(path)) {
     ++n;
@@ -147,8 +148,8 @@ int play_request(AnimationRequest& request, std::ostream& out,
   if (request.end_frame == -1) request.end_frame = counted_end(request);
   if (request.start_frame >= request.end_frame) {
     write_error_page(out);
-    write_error(errors, kNoPictures);
-    return kNoPictures;
+    write_error(errors, NO_PICTURES);
+    return NO_PICTURES;
   }
   Player player(request, out, clock);
   if (!request.animates) {

@@ -28,4 +28,4 @@ int play_request(AnimationRequest& request, std::ostream& out,
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_PLAYER_H

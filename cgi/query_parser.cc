@@ -52,7 +52,7 @@ class CommandParser {
       : request_(request), query_(query), errors_(errors) {}
 
   void run(std::size_t pos) {
-    while (pos < query_.size() && step_ < kMaxSteps) {
+    while (pos < query_.size() && step_ < MAX_STEPS) {
       std::size_t resume = pos + 1;
       if (!command(pos, resume)) return;
       pos = next_command(resume);
@@ -67,13 +67,23 @@ class CommandParser {
       case 'D': add_step(STEP_DOWN); return true;
       case 'R': add_step(STEP_RANDOM_RUN); return true;
       case 'O': add_step(STEP_RANDOM_FRAME); return true;
-      case 'S': set_if_number(request_.start_frame, argument(letter, 6)); return true;
-      case 'E': set_if_number(request_.end_frame, argument(letter, 4)); return true;
-      case 'L': resume = argument(letter, 5); repeat(resume); return true;
+      case 'S':
+        set_if_number(request_.start_frame, argument(letter, 6));
+        return true;
+      case 'E':
+        set_if_number(request_.end_frame, argument(letter, 4));
+        return true;
+      case 'L':
+        resume = argument(letter, 5);
+        repeat(resume);
+        return true;
       case 'P': resume = argument(letter, 5); return picture(resume);
-      case 'N': resume = argument(letter, 7); still(resume); return true;
+      case 'N':
+        resume = argument(letter, 7);
+        still(resume);
+        return true;
       case 'W': resume = argument(letter, 5); return true;
-      default: write_error(errors_, kBadCommand); return true;
+      default: write_error(errors_, BAD_COMMAND); return true;
     }
   }
 
@@ -163,9 +173,9 @@ int parse_query(AnimationRequest& request, std::string& query,
   if (mark != std::string::npos) {
     const char* extension = frame_extension(query, mark);
     if (!extension) {
-      write_error(errors, kBadExtension);
+      write_error(errors, BAD_EXTENSION);
       query.resize(mark);
-      return kBadExtension;
+      return BAD_EXTENSION;
     }
     request.frame_extension = extension;
     std::size_t field_end = query.find('?', mark + 1);

@@ -28,4 +28,4 @@ int parse_query(AnimationRequest& request, std::string& query,
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_QUERY_PARSER_H

@@ -21,4 +21,4 @@ class RandomGenerator {
 
 }  // namespace cgi
 
-#endif
+#endif  // WHIRLO_CGI_RANDOM_GENERATOR_H

@@ -7,19 +7,19 @@ namespace config {
 
 std::string locate_config_path() {
   std::string path;
-  if (!platform::current_directory(kValueCapacity, path)) return kFileName;
+  if (!platform::current_directory(VALUE_CAPACITY, path)) return FILE_NAME;
   // The separator is appended even at a root directory, and the doubled
   // separator is tried as it stands.
-  path += platform::kSeparator;
-  path += kFileName;
-  if (path.size() > kPathCapacity - 1 || !platform::file_exists(path)) {
-    return kFileName;
+  path += platform::SEPARATOR;
+  path += FILE_NAME;
+  if (path.size() > PATH_CAPACITY - 1 || !platform::file_exists(path)) {
+    return FILE_NAME;
   }
   return path;
 }
 
 std::string read_cgi_setting(const char* key, const std::string& path) {
-  return platform::read_profile_string(kReadSection, key, "", kValueCapacity,
+  return platform::read_profile_string(READ_SECTION, key, "", VALUE_CAPACITY,
                                        path);
 }
 

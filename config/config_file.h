@@ -17,4 +17,4 @@ std::string read_cgi_setting(const char* key, const std::string& path);
 
 }  // namespace config
 
-#endif
+#endif  // WHIRLO_CONFIG_CONFIG_FILE_H

@@ -5,18 +5,18 @@
 
 namespace config {
 
-inline constexpr char kFileName[] = "pelk.ini";
-inline constexpr char kSection[] = "Whirl";         // as the installer writes it
-inline constexpr char kReadSection[] = "WHIRL";     // as the CGI program asks
-inline constexpr char kAnimationPath[] = "Animation Path";
-inline constexpr char kAllowOnly[] = "Allow Only";
-inline constexpr char kAllowViewer[] = "Allow Viewer";
-inline constexpr char kCgiWinPath[] = "CGI-WIN Path";
+inline constexpr char FILE_NAME[] = "pelk.ini";
+inline constexpr char SECTION[] = "Whirl";       // as the installer writes it
+inline constexpr char READ_SECTION[] = "WHIRL";  // as the CGI program asks
+inline constexpr char ANIMATION_PATH[] = "Animation Path";
+inline constexpr char ALLOW_ONLY[] = "Allow Only";
+inline constexpr char ALLOW_VIEWER[] = "Allow Viewer";
+inline constexpr char CGI_WIN_PATH[] = "CGI-WIN Path";
 
 // Values come through a 255-character buffer; paths through 256 bytes.
-inline constexpr int kValueCapacity = 255;
-inline constexpr int kPathCapacity = 256;
+inline constexpr int VALUE_CAPACITY = 255;
+inline constexpr int PATH_CAPACITY = 256;
 
 }  // namespace config
 
-#endif
+#endif  // WHIRLO_CONFIG_CONFIG_NAMES_H

@@ -34,9 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string detail = "line \"" + fuzz::escaped(line) + "\"";
 
   std::string tail = cgi::command_tail(line);
-  fuzz::check(tail.size() <= line.size() &&
-                  line.compare(line.size() - tail.size(), tail.size(), tail) == 0,
-              "the tail is a suffix of the line", detail);
+  fuzz::check(
+      tail.size() <= line.size() &&
+          line.compare(line.size() - tail.size(), tail.size(), tail) == 0,
+      "the tail is a suffix of the line", detail);
   fuzz::check(tail.empty() || !is_separator(tail[0]),
               "the tail starts after the separators", detail);
 

@@ -23,7 +23,7 @@ namespace {
 using bridge::fcgi::Connection;
 using bridge::fcgi::Params;
 
-enum class State { kRunning, kBodyEnded };
+enum class State { RUNNING, BODY_ENDED };
 
 struct Checker : bridge::fcgi::Listener {
   Connection* connection = nullptr;
@@ -38,11 +38,12 @@ struct Checker : bridge::fcgi::Listener {
     fuzz::check(id != 0 && requests.count(id) == 0, "a request starts once",
                 std::to_string(id));
     std::string encoded;
-    for (const auto& pair : params) bridge::fcgi::append_pair(encoded, pair.first, pair.second);
+    for (const auto& pair : params)
+      bridge::fcgi::append_pair(encoded, pair.first, pair.second);
     Params again;
     fuzz::check(bridge::fcgi::parse_params(encoded, again) && again == params,
                 "parameters survive encoding");
-    requests[id] = State::kRunning;
+    requests[id] = State::RUNNING;
     log += "R" + std::to_string(id) + ":" + encoded + "\n";
   }
 
@@ -50,7 +51,7 @@ struct Checker : bridge::fcgi::Listener {
     fuzz::check(!closed, "no call after a protocol error");
     drain();
     auto it = requests.find(id);
-    fuzz::check(it != requests.end() && it->second == State::kRunning,
+    fuzz::check(it != requests.end() && it->second == State::RUNNING,
                 "stdin only while the body runs", std::to_string(id));
     log += "S" + std::to_string(id) + ":" + std::string(data) + "\n";
     if (data.empty()) end(id);
@@ -68,26 +69,32 @@ struct Checker : bridge::fcgi::Listener {
   // Every reply since the last look is a whole record the connection may
   // send on its own; looked at before each call, so in order with them.
   void drain() {
-    std::string_view rest = std::string_view(connection->replies()).substr(seen);
+    std::string_view rest =
+        std::string_view(connection->replies()).substr(seen);
     while (!rest.empty()) {
-      fuzz::check(rest.size() >= 8, "replies hold whole records", fuzz::escaped(rest));
-      auto at = [&](std::size_t i) { return static_cast<unsigned char>(rest[i]); };
+      fuzz::check(rest.size() >= 8, "replies hold whole records",
+                  fuzz::escaped(rest));
+      auto at = [&](std::size_t i) {
+        return static_cast<unsigned char>(rest[i]);
+      };
       const std::size_t length = at(4) << 8 | at(5);
       const unsigned id = at(2) << 8 | at(3);
       fuzz::check(at(0) == 1 && at(6) == (8 - length % 8) % 8 && at(7) == 0,
                   "reply header", fuzz::escaped(rest.substr(0, 8)));
       fuzz::check(rest.size() >= 8 + length + at(6), "reply content is whole");
       std::string_view content = rest.substr(8, length);
-      if (at(1) == bridge::fcgi::kEndRequest) {
+      if (at(1) == bridge::fcgi::END_REQUEST) {
         fuzz::check(length == 8 && id != 0 && requests.count(id) == 0,
-                    "the connection ends only requests it kept", std::to_string(id));
-      } else if (at(1) == bridge::fcgi::kGetValuesResult) {
+                    "the connection ends only requests it kept",
+                    std::to_string(id));
+      } else if (at(1) == bridge::fcgi::GET_VALUES_RESULT) {
         Params values;
         fuzz::check(id == 0 && bridge::fcgi::parse_params(content, values),
                     "values are a management record of pairs");
       } else {
-        fuzz::check(at(1) == bridge::fcgi::kUnknownType && id == 0 && length == 8,
-                    "only END_REQUEST, GET_VALUES_RESULT and UNKNOWN_TYPE");
+        fuzz::check(
+            at(1) == bridge::fcgi::UNKNOWN_TYPE && id == 0 && length == 8,
+            "only END_REQUEST, GET_VALUES_RESULT and UNKNOWN_TYPE");
       }
       const std::size_t total = 8 + length + at(6);
       rest.remove_prefix(total);
@@ -99,7 +106,7 @@ struct Checker : bridge::fcgi::Listener {
   // both stray records and ids in use get exercised.
   void end(unsigned id) {
     if (id % 2 == 0) {
-      requests[id] = State::kBodyEnded;
+      requests[id] = State::BODY_ENDED;
       return;
     }
     connection->keep_connection(id);
@@ -129,8 +136,9 @@ Outcome run(std::string_view stream, Connection::Limits limits, unsigned seed) {
     checker.drain();
     if (!ok) {
       checker.closed = true;
-      fuzz::check(!connection.feed(stream.data() + at, stream.size() - at, checker),
-                  "a failed connection stays failed");
+      fuzz::check(
+          !connection.feed(stream.data() + at, stream.size() - at, checker),
+          "a failed connection stays failed");
       outcome.ok = false;
       break;
     }
@@ -142,17 +150,19 @@ Outcome run(std::string_view stream, Connection::Limits limits, unsigned seed) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
   if (size < 2) return 0;
   Connection::Limits limits;
   limits.max_requests = 1 + data[0] % 4;
   limits.max_params_bytes = std::size_t{16} << (data[0] >> 4);
-  const std::string_view stream(reinterpret_cast<const char*>(data) + 2, size - 2);
+  const std::string_view stream(reinterpret_cast<const char*>(data) + 2,
+                                size - 2);
   const Outcome whole = run(stream, limits, 0);
   const Outcome sliced = run(stream, limits, 1 + data[1]);
   fuzz::check(whole.ok == sliced.ok && whole.log == sliced.log,
-              "slices give the same calls", fuzz::escaped(whole.log) + "\n---\n" +
-                                                fuzz::escaped(sliced.log));
+              "slices give the same calls",
+              fuzz::escaped(whole.log) + "\n---\n" + fuzz::escaped(sliced.log));
   fuzz::check(whole.replies == sliced.replies, "slices give the same replies");
   return 0;
 }

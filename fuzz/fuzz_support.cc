@@ -16,7 +16,8 @@ void fail(const char* what, const std::string& detail) {
 std::string take_line(std::string_view& rest) {
   std::size_t end = rest.find('\n');
   std::string line(rest.substr(0, end));
-  rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  rest =
+      end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
   return line;
 }
 
@@ -26,8 +27,8 @@ std::string make_scratch_dir() {
   namespace fs = std::filesystem;
   std::random_device random;
   for (;;) {
-    fs::path dir = fs::temp_directory_path() /
-                   ("whlfuzz" + std::to_string(random()));
+    fs::path dir =
+        fs::temp_directory_path() / ("whlfuzz" + std::to_string(random()));
     std::error_code error;
     if (fs::create_directory(dir, error)) return dir.string();
     if (error) fail("cannot create the scratch folder", error.message());

@@ -31,4 +31,4 @@ std::string escaped(std::string_view bytes);
 
 }  // namespace fuzz
 
-#endif
+#endif  // WHIRLO_FUZZ_FUZZ_SUPPORT_H

@@ -22,12 +22,12 @@ struct Name {
   const char* mime;  // nullptr: no part
 };
 
-const Name kNames[] = {
+const Name NAMES[] = {
     {"p.GIF", "image/gif"}, {"p.JPG", "image/jpeg"}, {"p.TIF", "image/tif"},
     {"p.gif", nullptr},     {"p.JPEG", nullptr},     {"p.BMP", nullptr},
     {"pGIF", nullptr},      {"p.GIF.txt", nullptr},
 };
-constexpr std::size_t kNameCount = sizeof kNames / sizeof kNames[0];
+constexpr std::size_t NAME_COUNT = sizeof NAMES / sizeof NAMES[0];
 
 }  // namespace
 
@@ -35,13 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size == 0) return 0;
   // Values past the table name a file that does not exist.
-  const std::size_t choice = data[0] % (kNameCount + 1);
+  const std::size_t choice = data[0] % (NAME_COUNT + 1);
   const std::string_view bytes(reinterpret_cast<const char*>(data) + 1,
                                size - 1);
-  const bool present = choice < kNameCount;
-  const Name& name = kNames[present ? choice : 0];
-  const std::string path = fuzz::scratch_dir() + "/" +
-                           (present ? name.suffix : "missing.GIF");
+  const bool present = choice < NAME_COUNT;
+  const Name& name = NAMES[present ? choice : 0];
+  const std::string path =
+      fuzz::scratch_dir() + "/" + (present ? name.suffix : "missing.GIF");
   if (present) fuzz::write_file(path, bytes);
 
   const std::string before = "HTTP/1.0 200 OK\n";
@@ -65,8 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
   const std::string written = out.str();
   fuzz::check(written == expected, "the part's layout is exact",
-              path + ": " + std::to_string(written.size()) + " bytes written, " +
-                  std::to_string(expected.size()) + " expected");
+              path + ": " + std::to_string(written.size()) +
+                  " bytes written, " + std::to_string(expected.size()) +
+                  " expected");
   if (present) std::remove(path.c_str());
   return 0;
 }

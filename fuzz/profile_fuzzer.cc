@@ -35,8 +35,10 @@ Lookup lookup(std::string_view text, std::string_view section,
 
 std::string flip_case(std::string text) {
   for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    else if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (c >= 'a' && c <= 'z')
+      c = char(c - 'a' + 'A');
+    else if (c >= 'A' && c <= 'Z')
+      c = char(c - 'A' + 'a');
   }
   return text;
 }
@@ -104,8 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     expected = cut(plain.value, capacity);
   } else {
     std::size_t end = def.find_last_not_of(' ');
-    expected = cut(def.substr(0, end == std::string::npos ? 0 : end + 1),
-                   capacity);
+    expected =
+        cut(def.substr(0, end == std::string::npos ? 0 : end + 1), capacity);
   }
   fuzz::check(read == expected, "the platform reads the file's value",
               detail + " read \"" + fuzz::escaped(read) + "\"");

@@ -32,27 +32,27 @@
 
 namespace {
 
-constexpr std::size_t kQueryLimit = 254;
-const std::string kStatus = "HTTP/1.0 200 OK\n";
-const std::string kMultipart =
+constexpr std::size_t QUERY_LIMIT = 254;
+const std::string STATUS = "HTTP/1.0 200 OK\n";
+const std::string MULTIPART =
     "Content-type: multipart/x-mixed-replace;boundary=sometext\n\n--sometext\n";
-const std::string kBoundary = "\n--sometext\n";
-const std::string kErrorPage =
+const std::string BOUNDARY = "\n--sometext\n";
+const std::string ERROR_PAGE =
     "Content-type: text/html\n\n<html><body>Whirlo-32 V1.2, error : WHL1005 "
     "(cannot open picture files)</body></html>\n--sometext\n";
-const std::string kBadCommand =
+const std::string BAD_COMMAND =
     "\nWhirlo-32 V1.2, error : WHL2002 (bad command in query string).\n"
     "See WHIRLO32.HLP for help";
-const std::string kBadExtension =
+const std::string BAD_EXTENSION =
     "\nWhirlo-32 V1.2, error : WHL1003 (invalid picture extension).\n"
     "See WHIRLO32.HLP for help";
-const std::string kNoPictures =
+const std::string NO_PICTURES =
     "\nWhirlo-32 V1.2, error : WHL1005 (cannot open picture files).\n"
     "See WHIRLO32.HLP for help";
 
 struct FileSet {
-  std::string anim;                            // with its trailing "/"
-  std::map<std::string, std::string> inside;   // name -> bytes
+  std::string anim;                           // with its trailing "/"
+  std::map<std::string, std::string> inside;  // name -> bytes
 };
 
 std::string content_of(const std::string& tag) {
@@ -71,8 +71,8 @@ const FileSet& file_set() {
     for (int n : {1, 2, 3, 4, 5, 7}) names["a" + std::to_string(n) + ".gif"];
     for (int n = 0; n <= 99; ++n) names["b" + std::to_string(n) + ".jpg"];
     for (int n = 1; n <= 3; ++n) names["C" + std::to_string(n) + ".TIF"];
-    for (const char* name : {"logo.gif", "logo.jpg", "logo.tif", "x.bmp",
-                             "logo", "d2.gif"}) {
+    for (const char* name :
+         {"logo.gif", "logo.jpg", "logo.tif", "x.bmp", "logo", "d2.gif"}) {
       names[name];
     }
     for (auto& entry : names) {
@@ -81,7 +81,8 @@ const FileSet& file_set() {
     }
     // Sentinels beside and above the folder: a name that escapes finds them.
     for (const char* name : {"s1.gif", "a1.gif", "logo.gif", "out1.gif"}) {
-      fuzz::write_file(root + "/" + name, content_of(std::string("OUTSIDE ") + name));
+      fuzz::write_file(root + "/" + name,
+                       content_of(std::string("OUTSIDE ") + name));
     }
     fs::create_directories(made.anim + "sub");
     for (const char* name : {"a1.gif", "logo.gif"}) {
@@ -98,7 +99,8 @@ std::uint32_t fixed_clock() { return 1234567; }
 bool known_step(std::int32_t v) {
   return (v >= cgi::STEP_RANDOM_FRAME && v <= cgi::STEP_UP) ||
          (v >= 0 && v <= 99) ||
-         (v >= cgi::STEP_NAMED_BASE && v < cgi::STEP_NAMED_BASE + cgi::kMaxSteps) ||
+         (v >= cgi::STEP_NAMED_BASE &&
+          v < cgi::STEP_NAMED_BASE + cgi::MAX_STEPS) ||
          (v >= cgi::STEP_FRAME_BASE && v < cgi::STEP_FRAME_BASE + 100);
 }
 
@@ -121,17 +123,19 @@ bool repeated(const std::string& text, const std::string& unit) {
   return true;
 }
 
-void check_parsed(const cgi::AnimationRequest& request, const std::string& query,
-                  const std::string& expected_query, int result,
-                  const std::string& errors, const std::string& detail) {
-  fuzz::check(result == 0 || result == 1003, "parse result is 0 or 1003", detail);
-  fuzz::check(query == expected_query, "query uppercased and cut at its first ?",
+void check_parsed(const cgi::AnimationRequest& request,
+                  const std::string& query, const std::string& expected_query,
+                  int result, const std::string& errors,
+                  const std::string& detail) {
+  fuzz::check(result == 0 || result == 1003, "parse result is 0 or 1003",
               detail);
+  fuzz::check(query == expected_query,
+              "query uppercased and cut at its first ?", detail);
   if (result == 1003) {
-    fuzz::check(errors == kBadExtension, "1003 writes its one message", detail);
+    fuzz::check(errors == BAD_EXTENSION, "1003 writes its one message", detail);
     return;
   }
-  fuzz::check(repeated(errors, kBadCommand), "only 2002 messages", detail);
+  fuzz::check(repeated(errors, BAD_COMMAND), "only 2002 messages", detail);
 
   fuzz::check(request.start_frame >= 0 && request.start_frame <= 99,
               "start frame in 0..99", detail);
@@ -139,7 +143,7 @@ void check_parsed(const cgi::AnimationRequest& request, const std::string& query
               "end frame in 0..99 or -1", detail);
   fuzz::check(request.still_extension.size() <= 4, "still extension <= 4",
               detail);
-  fuzz::check(request.steps[cgi::kMaxSteps] == 0,
+  fuzz::check(request.steps[cgi::MAX_STEPS] == 0,
               "the step table keeps its terminating 0", detail);
   bool ended = false;
   int named_slots = 0;
@@ -147,13 +151,14 @@ void check_parsed(const cgi::AnimationRequest& request, const std::string& query
     fuzz::check(known_step(v), "only known step codes",
                 detail + " code " + std::to_string(v));
     if (v == 0) ended = true;
-    if (v >= cgi::STEP_NAMED_BASE && v < cgi::STEP_NAMED_BASE + cgi::kMaxSteps) {
+    if (v >= cgi::STEP_NAMED_BASE &&
+        v < cgi::STEP_NAMED_BASE + cgi::MAX_STEPS) {
       fuzz::check(v - cgi::STEP_NAMED_BASE == named_slots++,
                   "named steps take the slots in order", detail);
     }
   }
   fuzz::check(ended, "the step table ends with 0", detail);
-  for (int j = 0; j < cgi::kStepSlots; ++j) {
+  for (int j = 0; j < cgi::STEP_SLOTS; ++j) {
     const auto& slot = request.named_pictures[j];
     fuzz::check(static_cast<bool>(slot) == (j < named_slots),
                 "exactly the named slots are filled", detail);
@@ -202,7 +207,7 @@ bool split_parts(const FileSet& set, const std::string& body, std::size_t pos,
       return false;
     }
     std::string ext = upper_extension(tag);
-    const char* expected_mime = ext == ".GIF" ? "image/gif"
+    const char* expected_mime = ext == ".GIF"   ? "image/gif"
                                 : ext == ".JPG" ? "image/jpeg"
                                 : ext == ".TIF" ? "image/tif"
                                                 : nullptr;
@@ -211,11 +216,11 @@ bool split_parts(const FileSet& set, const std::string& body, std::size_t pos,
       return false;
     }
     pos += file->second.size();
-    if (body.compare(pos, kBoundary.size(), kBoundary) != 0) {
+    if (body.compare(pos, BOUNDARY.size(), BOUNDARY) != 0) {
       why = "a part without its boundary line";
       return false;
     }
-    pos += kBoundary.size();
+    pos += BOUNDARY.size();
     ++count;
   }
   return true;
@@ -224,21 +229,21 @@ bool split_parts(const FileSet& set, const std::string& body, std::size_t pos,
 void check_played(const FileSet& set, const cgi::AnimationRequest& request,
                   bool single, int result, const std::string& body,
                   const std::string& errors, const std::string& detail) {
-  fuzz::check(body.compare(0, kStatus.size(), kStatus) == 0,
+  fuzz::check(body.compare(0, STATUS.size(), STATUS) == 0,
               "the response starts with the status line", detail);
   const bool empty_range = request.start_frame >= request.end_frame;
   if (empty_range) {
     fuzz::check(result == 1005, "an empty range gives 1005", detail);
-    fuzz::check(body == kStatus + kErrorPage, "1005 writes the error page",
+    fuzz::check(body == STATUS + ERROR_PAGE, "1005 writes the error page",
                 detail);
-    fuzz::check(errors == kNoPictures, "1005 writes its message", detail);
+    fuzz::check(errors == NO_PICTURES, "1005 writes its message", detail);
     return;
   }
   fuzz::check(result == 0, "a range in order gives 0", detail);
   fuzz::check(errors.empty(), "playing writes no message", detail);
-  std::size_t pos = kStatus.size();
-  const bool header = body.compare(pos, kMultipart.size(), kMultipart) == 0;
-  if (header) pos += kMultipart.size();
+  std::size_t pos = STATUS.size();
+  const bool header = body.compare(pos, MULTIPART.size(), MULTIPART) == 0;
+  if (header) pos += MULTIPART.size();
   fuzz::check(header == (request.animates && !single),
               "the multipart header is written unless one picture is shown",
               detail);
@@ -259,18 +264,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const FileSet& set = file_set();
   const bool animates = data[0] & 1;
   std::string query(reinterpret_cast<const char*>(data) + 1,
-                    std::min(size - 1, kQueryLimit));
+                    std::min(size - 1, QUERY_LIMIT));
   const std::string original = query;
   const std::string detail = "query \"" + fuzz::escaped(original) + "\"";
 
-  std::string expected_query = uppercased(original.substr(0, original.find('\0')));
+  std::string expected_query =
+      uppercased(original.substr(0, original.find('\0')));
   for (std::size_t pos = 0; pos <= expected_query.size() + 1; ++pos) {
     int n = cgi::read_number(expected_query, pos);
     fuzz::check(n == cgi::NO_NUMBER || (n >= 0 && n <= 99),
                 "read_number gives 0..99 or NO_NUMBER", detail);
   }
   const std::string base =
-      expected_query.empty() ? "Whirlo" : expected_query.substr(0, expected_query.find('?'));
+      expected_query.empty()
+          ? "Whirlo"
+          : expected_query.substr(0, expected_query.find('?'));
   expected_query = expected_query.substr(0, expected_query.find('?'));
 
   cgi::AnimationRequest request;
@@ -282,7 +290,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   std::ostringstream parse_errors;
   int parsed = cgi::parse_query(request, query, parse_errors);
-  check_parsed(request, query, expected_query, parsed, parse_errors.str(), detail);
+  check_parsed(request, query, expected_query, parsed, parse_errors.str(),
+               detail);
   if (parsed != 0) return 0;
   fuzz::check(request.base_name == base, "the base name is the text before ?",
               detail);

@@ -10,15 +10,14 @@
 namespace platform {
 
 /// The path separator: "/" on POSIX, "\\" on Windows.
-extern const char kSeparator;
+extern const char SEPARATOR;
 
 /// Reads one key of a private-profile file. Returns at most capacity - 1
 /// characters of the value, or of `def` when the file, the section or the
 /// key is missing. A bare file name means the file in the Windows directory.
 std::string read_profile_string(const std::string& section,
-                                const std::string& key,
-                                const std::string& def, std::size_t capacity,
-                                const std::string& path);
+                                const std::string& key, const std::string& def,
+                                std::size_t capacity, const std::string& path);
 
 /// True when something (a file, a directory or any other entry) exists at
 /// `path`.
@@ -69,4 +68,4 @@ void message_box(const std::string& text, const std::string& title);
 
 }  // namespace platform
 
-#endif
+#endif  // WHIRLO_PLATFORM_PLATFORM_H

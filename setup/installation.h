@@ -9,7 +9,7 @@
 namespace setup {
 
 /// Number of demonstration frames the installer copies.
-inline constexpr int kFrameCount = 13;
+inline constexpr int FRAME_COUNT = 13;
 
 /// Copies the distribution files from the current directory into the two
 /// directories of validated settings, asking before any replace, then
@@ -19,4 +19,4 @@ bool install_files(const SetupSettings& settings, SetupUi& ui);
 
 }  // namespace setup
 
-#endif
+#endif  // WHIRLO_SETUP_INSTALLATION_H

@@ -14,7 +14,7 @@ std::string string_table_text(int id) {
 }
 
 void show_setup_error(SetupUi& ui, int id) {
-  ui.message_box(ui.load_string(id), kSetupTitle, Buttons::ok, Icon::stop);
+  ui.message_box(ui.load_string(id), SETUP_TITLE, Buttons::OK, Icon::STOP);
 }
 
 }  // namespace setup

@@ -13,29 +13,28 @@ namespace setup {
 int SettingsDialog::install(const FieldTexts& fields) {
   try {
     settings_ = fields_to_settings(fields);
-    if (!validate_settings(settings_, ui_)) return kStaysOpen;
-    if (!install_files(settings_, ui_)) return kStaysOpen;
+    if (!validate_settings(settings_, ui_)) return STAYS_OPEN;
+    if (!install_files(settings_, ui_)) return STAYS_OPEN;
   } catch (const std::bad_alloc&) {
     show_setup_error(ui_, IDS_NO_MEMORY);
-    return kStaysOpen;
+    return STAYS_OPEN;
   }
-  ui_.open_help(kHelpFile, HelpCommand::contents, "");
-  ui_.message_box(kInstalledMessage, kSetupTitle, Buttons::ok, Icon::none);
-  return kInstalled;
+  ui_.open_help(HELP_FILE, HelpCommand::CONTENTS, "");
+  ui_.message_box(INSTALLED_MESSAGE, SETUP_TITLE, Buttons::OK, Icon::NONE);
+  return INSTALLED;
 }
 
 int SettingsDialog::command(int id, const FieldTexts& fields) {
   switch (id) {
-    case kOkCommand:
-      return install(fields);
-    case kCancelCommand:
-      ui_.message_box(kCancelledMessage, kShortTitle, Buttons::ok, Icon::none);
-      return kCancelled;
-    case kHelpCommand:
-      ui_.open_help(kHelpFile, HelpCommand::keyword, kHelpKeyword);
-      return kStaysOpen;
+    case OK_BUTTON: return install(fields);
+    case CANCEL_BUTTON:
+      ui_.message_box(CANCELLED_MESSAGE, SHORT_TITLE, Buttons::OK, Icon::NONE);
+      return CANCELLED;
+    case HELP_BUTTON:
+      ui_.open_help(HELP_FILE, HelpCommand::KEYWORD, HELP_KEYWORD);
+      return STAYS_OPEN;
   }
-  return kStaysOpen;
+  return STAYS_OPEN;
 }
 
 int run_setup(SetupUi& ui, const StartDirectories& defaults) {
@@ -47,8 +46,8 @@ int run_setup(SetupUi& ui, const StartDirectories& defaults) {
     return 0;
   }
   SettingsDialog dialog(settings, ui);
-  if (ui.run_dialog(dialog) == kDialogFailed) {
-    ui.message_box(kCannotRunMessage, kShortTitle, Buttons::ok, Icon::none);
+  if (ui.run_dialog(dialog) == DIALOG_FAILED) {
+    ui.message_box(CANNOT_RUN_MESSAGE, SHORT_TITLE, Buttons::OK, Icon::NONE);
   }
   return 1;
 }

@@ -9,14 +9,14 @@
 namespace setup {
 
 // The dialog's command ids (its three buttons).
-inline constexpr int kOkCommand = 1;
-inline constexpr int kCancelCommand = 2;
-inline constexpr int kHelpCommand = 3;
+inline constexpr int OK_BUTTON = 1;
+inline constexpr int CANCEL_BUTTON = 2;
+inline constexpr int HELP_BUTTON = 3;
 
 // Dialog results.
-inline constexpr int kStaysOpen = 0;
-inline constexpr int kInstalled = 1;
-inline constexpr int kCancelled = 2;
+inline constexpr int STAYS_OPEN = 0;
+inline constexpr int INSTALLED = 1;
+inline constexpr int CANCELLED = 2;
 
 class SettingsDialog {
  public:
@@ -27,7 +27,7 @@ class SettingsDialog {
   FieldTexts initial_fields() const { return settings_to_fields(settings_); }
 
   /// Carries out command `id` with the fields as they stand. Returns
-  /// kStaysOpen, or the result to close the dialog with. Unknown ids are
+  /// STAYS_OPEN, or the result to close the dialog with. Unknown ids are
   /// ignored.
   int command(int id, const FieldTexts& fields);
 
@@ -44,4 +44,4 @@ int run_setup(SetupUi& ui, const StartDirectories& defaults);
 
 }  // namespace setup
 
-#endif
+#endif  // WHIRLO_SETUP_SETTINGS_DIALOG_H

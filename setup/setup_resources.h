@@ -26,7 +26,9 @@
 #define TEXT_LABEL_ALLOWED_REFERERS "Allow only users referering from :"
 #define TEXT_LABEL_ANIMATING_VIEWERS "Viewer that allows animation :"
 #define TEXT_PLACEMENT_GROUP "PELK.INI placement"
-#define TEXT_PLACEMENT_NOTE "The PELK.INI will be placed in the CGI directory. To use the PELK.INI in your windows directory, delete the one created in you CGI directory."
+#define TEXT_PLACEMENT_NOTE                                                   \
+  "The PELK.INI will be placed in the CGI directory. To use the PELK.INI in " \
+  "your windows directory, delete the one created in you CGI directory."
 
 /* Message 7 ends in a blank and is shown without a file name. */
 #define TEXT_INVALID_ANIMATION_PATH "Error : Invalid animation path."
@@ -35,4 +37,4 @@
 #define TEXT_NO_MEMORY "Error : Not enough memory avalible to run setup."
 #define TEXT_CANNOT_CREATE_PATH "Error : Cannot create path."
 
-#endif
+#endif /* WHIRLO_SETUP_SETUP_RESOURCES_H */

@@ -10,8 +10,8 @@
 namespace setup {
 
 // Characters each setting holds (the two directories, the two lists).
-inline constexpr std::size_t kDirectoryCapacity = 143;
-inline constexpr std::size_t kListCapacity = 49;
+inline constexpr std::size_t DIRECTORY_CAPACITY = 143;
+inline constexpr std::size_t LIST_CAPACITY = 49;
 
 struct SetupSettings {
   std::string cgi_directory;
@@ -41,4 +41,4 @@ SetupSettings fields_to_settings(const FieldTexts& fields);
 
 }  // namespace setup
 
-#endif
+#endif  // WHIRLO_SETUP_SETUP_SETTINGS_H

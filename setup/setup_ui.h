@@ -10,13 +10,13 @@ namespace setup {
 
 class SettingsDialog;
 
-enum class Buttons { ok, ok_cancel, yes_no };
-enum class Icon { none, stop };
-enum class Answer { ok, cancel, yes, no };
-enum class HelpCommand { contents, keyword };
+enum class Buttons { OK, OK_CANCEL, YES_NO };
+enum class Icon { NONE, STOP };
+enum class Answer { OK, CANCEL, YES, NO };
+enum class HelpCommand { CONTENTS, KEYWORD };
 
 /// run_dialog's result when the dialog cannot be created.
-inline constexpr int kDialogFailed = -1;
+inline constexpr int DIALOG_FAILED = -1;
 
 struct SetupUi {
   virtual ~SetupUi() = default;
@@ -31,7 +31,7 @@ struct SetupUi {
 
   /// Runs the settings dialog modally: shows dialog.initial_fields(), hands
   /// every command to dialog.command() and ends when that returns a result
-  /// other than 0. Returns that result, or kDialogFailed.
+  /// other than 0. Returns that result, or DIALOG_FAILED.
   virtual int run_dialog(SettingsDialog& dialog) = 0;
 
   /// Asks the help engine to open `file` at its contents or at `keyword`.
@@ -41,4 +41,4 @@ struct SetupUi {
 
 }  // namespace setup
 
-#endif
+#endif  // WHIRLO_SETUP_SETUP_UI_H

@@ -9,7 +9,6 @@
 namespace setup {
 namespace {
 
-
 struct Button {
   const char* label;
   Answer answer;
@@ -17,14 +16,12 @@ struct Button {
 
 std::vector<Button> buttons_of(Buttons buttons) {
   switch (buttons) {
-    case Buttons::ok_cancel:
-      return {{"OK", Answer::ok}, {"Cancel", Answer::cancel}};
-    case Buttons::yes_no:
-      return {{"Yes", Answer::yes}, {"No", Answer::no}};
-    case Buttons::ok:
-      break;
+    case Buttons::OK_CANCEL:
+      return {{"OK", Answer::OK}, {"Cancel", Answer::CANCEL}};
+    case Buttons::YES_NO: return {{"Yes", Answer::YES}, {"No", Answer::NO}};
+    case Buttons::OK: break;
   }
-  return {{"OK", Answer::ok}};
+  return {{"OK", Answer::OK}};
 }
 
 // The last button is the one that declines (or the only one).
@@ -41,7 +38,7 @@ char first_letter(const std::string& line) {
   return '\0';
 }
 
-constexpr const char* kLabels[] = {
+constexpr const char* LABELS[] = {
     TEXT_LABEL_CGI_DIRECTORY, TEXT_LABEL_ANIMATION_DIRECTORY,
     TEXT_LABEL_ALLOWED_REFERERS, TEXT_LABEL_ANIMATING_VIEWERS};
 
@@ -54,8 +51,8 @@ bool TerminalUi::read_line(std::string& line) {
 }
 
 Answer TerminalUi::message_box(const std::string& text,
-                               const std::string& title,
-                               Buttons buttons, Icon) {
+                               const std::string& title, Buttons buttons,
+                               Icon) {
   std::vector<Button> choices = buttons_of(buttons);
   out_ << "[" << title << "] " << text << "\n";
   for (;;) {
@@ -73,14 +70,12 @@ Answer TerminalUi::message_box(const std::string& text,
   }
 }
 
-std::string TerminalUi::load_string(int id) {
-  return string_table_text(id);
-}
+std::string TerminalUi::load_string(int id) { return string_table_text(id); }
 
 bool TerminalUi::read_fields(FieldTexts& fields) {
   out_ << "\n" << TEXT_SETUP_TITLE << "\n" << TEXT_PLACEMENT_NOTE << "\n";
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    out_ << kLabels[i] << " [" << fields[i] << "]" << std::endl;
+    out_ << LABELS[i] << " [" << fields[i] << "]" << std::endl;
     std::string line;
     if (!read_line(line)) return false;
     if (!line.empty()) fields[i] = line;
@@ -93,15 +88,12 @@ int TerminalUi::read_command() {
   for (;;) {
     out_ << "Help, OK or Cancel [OK]" << std::endl;
     std::string line;
-    if (!read_line(line)) return kCancelCommand;
+    if (!read_line(line)) return CANCEL_BUTTON;
     switch (first_letter(line)) {
       case '\0':
-      case 'O':
-        return kOkCommand;
-      case 'C':
-        return kCancelCommand;
-      case 'H':
-        return kHelpCommand;
+      case 'O': return OK_BUTTON;
+      case 'C': return CANCEL_BUTTON;
+      case 'H': return HELP_BUTTON;
     }
   }
 }
@@ -109,16 +101,16 @@ int TerminalUi::read_command() {
 int TerminalUi::run_dialog(SettingsDialog& dialog) {
   FieldTexts fields = dialog.initial_fields();
   for (;;) {
-    int id = read_fields(fields) ? read_command() : kCancelCommand;
+    int id = read_fields(fields) ? read_command() : CANCEL_BUTTON;
     int result = dialog.command(id, fields);
-    if (result != kStaysOpen) return result;
+    if (result != STAYS_OPEN) return result;
   }
 }
 
 void TerminalUi::open_help(const std::string& file, HelpCommand command,
                            const std::string& keyword) {
   out_ << "Help: " << file;
-  if (command == HelpCommand::contents) {
+  if (command == HelpCommand::CONTENTS) {
     out_ << ", contents" << std::endl;
   } else {
     out_ << ", keyword \"" << keyword << "\"" << std::endl;

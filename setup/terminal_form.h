@@ -20,7 +20,7 @@ class TerminalUi : public SetupUi {
   TerminalUi(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
 
   Answer message_box(const std::string& text, const std::string& title,
-                            Buttons buttons, Icon icon) override;
+                     Buttons buttons, Icon icon) override;
   std::string load_string(int id) override;
   int run_dialog(SettingsDialog& dialog) override;
   void open_help(const std::string& file, HelpCommand command,
@@ -37,4 +37,4 @@ class TerminalUi : public SetupUi {
 
 }  // namespace setup
 
-#endif
+#endif  // WHIRLO_SETUP_TERMINAL_FORM_H

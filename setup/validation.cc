@@ -6,12 +6,12 @@
 namespace setup {
 namespace {
 
-constexpr char kProbeName[] = "~whl.tmp";
+constexpr char PROBE_NAME[] = "~whl.tmp";
 
 // Only the platform's own separator counts; an empty text stays empty.
 void add_separator(std::string& directory) {
-  if (!directory.empty() && directory.back() != platform::kSeparator) {
-    directory += platform::kSeparator;
+  if (!directory.empty() && directory.back() != platform::SEPARATOR) {
+    directory += platform::SEPARATOR;
   }
 }
 
@@ -19,17 +19,17 @@ void add_separator(std::string& directory) {
 // whatever stood under its name before, are gone afterwards; a link there
 // is removed itself, never followed.
 bool probe_directory(const std::string& directory) {
-  return !directory.empty() && platform::probe_file(directory + kProbeName);
+  return !directory.empty() && platform::probe_file(directory + PROBE_NAME);
 }
 
 bool ask(SetupUi& ui, const char* question) {
-  return ui.message_box(question, kSetupTitle, Buttons::ok_cancel,
-                        Icon::none) == Answer::ok;
+  return ui.message_box(question, SETUP_TITLE, Buttons::OK_CANCEL,
+                        Icon::NONE) == Answer::OK;
 }
 
 bool check_animation_directory(const std::string& directory, SetupUi& ui) {
   if (probe_directory(directory)) return true;
-  if (directory.empty() || !ask(ui, kCreateQuestion)) {
+  if (directory.empty() || !ask(ui, CREATE_QUESTION)) {
     show_setup_error(ui, IDS_INVALID_ANIMATION_PATH);
     return false;
   }
@@ -42,7 +42,7 @@ bool check_animation_directory(const std::string& directory, SetupUi& ui) {
 
 void check_viewers(std::string& viewers, SetupUi& ui) {
   if (viewers.find("Mozilla") == std::string::npos &&
-      ask(ui, kViewerQuestion)) {
+      ask(ui, VIEWER_QUESTION)) {
     viewers = "Mozilla";
   }
 }

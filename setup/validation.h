@@ -16,4 +16,4 @@ bool validate_settings(SetupSettings& settings, SetupUi& ui);
 
 }  // namespace setup
 
-#endif
+#endif  // WHIRLO_SETUP_VALIDATION_H

@@ -34,4 +34,4 @@ std::string_view trim_blanks(std::string_view s);
 
 }  // namespace text
 
-#endif
+#endif  // WHIRLO_TEXT_ASCII_H

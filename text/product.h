@@ -11,4 +11,4 @@
 #define WHIRLO_PUSH_TYPE "multipart/x-mixed-replace;boundary=" WHIRLO_BOUNDARY
 #define WHIRLO_PART_END "\n--" WHIRLO_BOUNDARY "\n"
 
-#endif
+#endif /* WHIRLO_TEXT_PRODUCT_H */

@@ -57,11 +57,11 @@ bool holds_control_byte(std::string_view s) {
 }
 
 std::string section_line(std::string_view name) {
-  return "[" + std::string(name) + "]" + kProfileLineEnd;
+  return "[" + std::string(name) + "]" + PROFILE_LINE_END;
 }
 
 std::string key_line(std::string_view key, std::string_view value) {
-  return std::string(key) + "=" + std::string(value) + kProfileLineEnd;
+  return std::string(key) + "=" + std::string(value) + PROFILE_LINE_END;
 }
 
 }  // namespace text

@@ -13,7 +13,7 @@
 namespace text {
 
 /// The line end that written lines get.
-inline constexpr char kProfileLineEnd[] = "\r\n";
+inline constexpr char PROFILE_LINE_END[] = "\r\n";
 
 /// One line of a text: its content is [begin, end), the next line starts
 /// at next (after one CR LF, CR or LF).
@@ -56,4 +56,4 @@ std::string key_line(std::string_view key, std::string_view value);
 
 }  // namespace text
 
-#endif
+#endif  // WHIRLO_TEXT_PROFILE_LINE_H

@@ -24,4 +24,4 @@ bool write_all(const char* data, std::size_t size, WriteSome write_some) {
 
 }  // namespace text
 
-#endif
+#endif  // WHIRLO_TEXT_WRITE_ALL_H

@@ -17,11 +17,10 @@ import argparse
 import os
 import shutil
 import signal
-import socket
-import subprocess
 import sys
 import tempfile
-import time
+
+from webstack import Server, find_server, free_port, port_is_free
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SITE = os.path.join(REPO, "site")
@@ -66,31 +65,6 @@ def config(port, site, frames, folders, settings, error_log):
         ""])
 
 
-def lighttpd():
-    path = shutil.which("lighttpd", path="/usr/sbin:/usr/bin:/sbin:/bin")
-    if not path:
-        raise RuntimeError("lighttpd is not installed (Debian package: lighttpd)")
-    return path
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def port_is_free(port):
-    """Whether lighttpd could listen on port (it, too, sets SO_REUSEADDR,
-    so connections of an earlier run in TIME_WAIT do not count)."""
-    with socket.socket() as probe:
-        probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        try:
-            probe.bind(("127.0.0.1", port))
-            return True
-        except OSError:
-            return False
-
-
 class Site:
     """lighttpd serving a site through the bridge from a private folder:
 
@@ -117,19 +91,13 @@ class Site:
         with open(self.conf, "w") as handle:
             handle.write(config(self.port, site, frames, folders, settings,
                                 self.error_log))
-        output = open(self.output_log, "w") if quiet else None
-        # A session of its own, so that Ctrl-C reaches only us and we stop it.
-        self.server = subprocess.Popen([lighttpd(), "-D", "-f", self.conf],
-                                       stdin=subprocess.DEVNULL, stdout=output,
-                                       stderr=output, start_new_session=True)
-        if output:
-            output.close()
         try:
-            self.wait_until_listening()
-        except RuntimeError as error:
-            log = self.log()
-            self.remove()
-            raise RuntimeError("%s\n%s" % (error, log)) from None
+            self.server = Server([find_server("lighttpd"), "-D", "-f", self.conf],
+                                 self.port, self.output_log if quiet else None,
+                                 quote=[self.error_log, self.output_log])
+        except RuntimeError:
+            shutil.rmtree(self.work, ignore_errors=True)
+            raise
         self.address = "http://127.0.0.1:%d/" % self.port
 
     def cgi_folder(self, name, viewers, bridge, program, frames):
@@ -144,36 +112,12 @@ class Site:
                       % (frames, viewers))
         return path
 
-    def wait_until_listening(self, timeout=20):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if self.server.poll() is not None:
-                raise RuntimeError("lighttpd exited with code %d"
-                                   % self.server.returncode)
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("lighttpd did not listen on port %d" % self.port)
-
     def log(self):
         """lighttpd's error log, then what the programs wrote."""
-        text = ""
-        for path in (self.error_log, self.output_log):
-            if os.path.exists(path):
-                with open(path, errors="replace") as handle:
-                    text += handle.read()
-        return text
+        return self.server.log()
 
     def stop(self):
-        if self.server.poll() is None:
-            self.server.terminate()
-            try:
-                self.server.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.server.kill()
-                self.server.wait()
+        self.server.stop()
 
     def remove(self):
         self.stop()

@@ -34,9 +34,9 @@ const std::vector<std::string>& directory_listing(const std::string& dir) {
 
 EntryKind kind_of(const std::string& path) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return EntryKind::missing;
-  if (S_ISDIR(st.st_mode)) return EntryKind::directory;
-  return S_ISREG(st.st_mode) ? EntryKind::file : EntryKind::other;
+  if (stat(path.c_str(), &st) != 0) return EntryKind::MISSING;
+  if (S_ISDIR(st.st_mode)) return EntryKind::DIRECTORY;
+  return S_ISREG(st.st_mode) ? EntryKind::FILE : EntryKind::OTHER;
 }
 
 // The smallest name in `dir` that matches `component`, or false.
@@ -61,9 +61,9 @@ bool find_in_existing_folder(const std::string& path, std::string& actual,
   std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string leaf = path.substr(dir.size());
   if (leaf.empty() || leaf == "." || leaf == "..") return false;
-  if (!dir.empty() && kind_of(dir) != EntryKind::directory) return false;
+  if (!dir.empty() && kind_of(dir) != EntryKind::DIRECTORY) return false;
   std::string match;
-  kind = EntryKind::missing;
+  kind = EntryKind::MISSING;
   if (match_in(dir, leaf, match)) {
     actual = dir + match;
     kind = kind_of(actual);
@@ -74,9 +74,9 @@ bool find_in_existing_folder(const std::string& path, std::string& actual,
 }  // namespace
 
 EntryKind find_existing(const std::string& path, std::string& actual) {
-  if (path.empty()) return EntryKind::missing;
+  if (path.empty()) return EntryKind::MISSING;
   EntryKind kind = kind_of(path);
-  if (kind != EntryKind::missing) {
+  if (kind != EntryKind::MISSING) {
     actual = path;
     return kind;
   }
@@ -92,9 +92,9 @@ EntryKind find_existing(const std::string& path, std::string& actual) {
     if (slash == std::string::npos) slash = path.size();
     std::string component = path.substr(pos, slash - pos);
     std::string candidate = resolved + component;
-    if (!component.empty() && kind_of(candidate) == EntryKind::missing) {
+    if (!component.empty() && kind_of(candidate) == EntryKind::MISSING) {
       std::string match;
-      if (!match_in(resolved, component, match)) return EntryKind::missing;
+      if (!match_in(resolved, component, match)) return EntryKind::MISSING;
       candidate = resolved + match;
     }
     resolved = slash < path.size() ? candidate + "/" : candidate;

@@ -10,7 +10,7 @@ namespace platform {
 // `other` is what exists but is neither a regular file nor a directory
 // (a FIFO, a device, a socket, or a link to one): it exists, but is never
 // opened as a file.
-enum class EntryKind { missing, file, directory, other };
+enum class EntryKind { MISSING, FILE, DIRECTORY, OTHER };
 
 /// Looks `path` up: the exact name first, then each component matched
 /// case-insensitively within its directory (the byte-wise smallest of
@@ -23,4 +23,4 @@ void note_file_system_change();
 
 }  // namespace platform
 
-#endif
+#endif  // WHIRLO_PLATFORM_POSIX_CASE_LOOKUP_H

@@ -19,9 +19,9 @@
 namespace platform {
 namespace {
 
-constexpr char kMark[] = ".~";
-constexpr std::size_t kRandomLength = 6;
-constexpr int kCreateAttempts = 8;
+constexpr char MARK[] = ".~";
+constexpr std::size_t RANDOM_LENGTH = 6;
+constexpr int CREATE_ATTEMPTS = 8;
 
 std::string folder_of(const std::string& path) {
   std::size_t slash = path.rfind('/');
@@ -66,8 +66,8 @@ void remove_abandoned(const std::string& path) {
 // an abandoned one; the lock or the name check then fails, the cleaner
 // removes it, and another name is tried.
 int create_locked(const std::string& path, std::string& temporary) {
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    std::string pattern = path + kMark + std::string(kRandomLength, 'X');
+  for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
+    std::string pattern = path + MARK + std::string(RANDOM_LENGTH, 'X');
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     int fd = mkstemp(name.data());
@@ -99,10 +99,10 @@ bool lacks_hard_links(int error) {
 }  // namespace
 
 bool is_replacement_of(const std::string& name, const std::string& leaf) {
-  std::size_t stem = leaf.size() + sizeof kMark - 1;
-  if (name.size() != stem + kRandomLength ||
+  std::size_t stem = leaf.size() + sizeof MARK - 1;
+  if (name.size() != stem + RANDOM_LENGTH ||
       name.compare(0, leaf.size(), leaf) != 0 ||
-      name.compare(leaf.size(), stem - leaf.size(), kMark) != 0) {
+      name.compare(leaf.size(), stem - leaf.size(), MARK) != 0) {
     return false;
   }
   for (std::size_t i = stem; i < name.size(); ++i) {

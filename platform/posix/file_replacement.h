@@ -46,4 +46,4 @@ bool is_replacement_of(const std::string& name, const std::string& leaf);
 
 }  // namespace platform
 
-#endif
+#endif  // WHIRLO_PLATFORM_POSIX_FILE_REPLACEMENT_H

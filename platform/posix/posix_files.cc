@@ -31,14 +31,10 @@ bool copy_bytes(int from, FileReplacement& to) {
 bool copy_target(const std::string& destination, const struct stat& source,
                  bool fail_if_exists, std::string& target) {
   switch (find_existing(destination, target)) {
-    case EntryKind::missing:
-      target = destination;
-      return true;
-    case EntryKind::directory:
-      return false;
-    case EntryKind::file:
-    case EntryKind::other:
-      break;
+    case EntryKind::MISSING: target = destination; return true;
+    case EntryKind::DIRECTORY: return false;
+    case EntryKind::FILE:
+    case EntryKind::OTHER: break;
   }
   struct stat st;
   if (fail_if_exists || stat(target.c_str(), &st) != 0) return false;
@@ -100,7 +96,7 @@ bool create_and_remove(const std::string& path) {
 bool copy_file(const std::string& source, const std::string& destination,
                bool fail_if_exists) {
   std::string actual, target;
-  if (find_existing(source, actual) != EntryKind::file) return false;
+  if (find_existing(source, actual) != EntryKind::FILE) return false;
   int from = open(actual.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (from < 0) return false;
   struct stat st;
@@ -125,7 +121,7 @@ bool probe_file(const std::string& path) {
   std::string leaf = path.substr(folder.size());
   if (leaf.empty()) return false;
   if (!folder.empty() &&
-      find_existing(folder, folder) != EntryKind::directory) {
+      find_existing(folder, folder) != EntryKind::DIRECTORY) {
     return false;
   }
   if (!folder.empty() && folder.back() != '/') folder += '/';

@@ -17,7 +17,7 @@ namespace {
 
 bool read_whole_file(const std::string& path, std::string& text) {
   std::string actual;
-  if (find_existing(path, actual) != EntryKind::file) return false;
+  if (find_existing(path, actual) != EntryKind::FILE) return false;
   std::ifstream in(actual, std::ios::binary);
   if (!in) return false;
   text.assign(std::istreambuf_iterator<char>(in),
@@ -33,12 +33,11 @@ std::string cut(std::string text, std::size_t capacity) {
 
 }  // namespace
 
-const char kSeparator = '/';
+const char SEPARATOR = '/';
 
 std::string read_profile_string(const std::string& section,
-                                const std::string& key,
-                                const std::string& def, std::size_t capacity,
-                                const std::string& path) {
+                                const std::string& key, const std::string& def,
+                                std::size_t capacity, const std::string& path) {
   std::string text, value;
   if (read_whole_file(profile_file_path(path), text) &&
       find_profile_value(text, section, key, value)) {
@@ -50,7 +49,7 @@ std::string read_profile_string(const std::string& section,
 
 bool file_exists(const std::string& path) {
   std::string actual;
-  return find_existing(path, actual) != EntryKind::missing;
+  return find_existing(path, actual) != EntryKind::MISSING;
 }
 
 bool current_directory(std::size_t capacity, std::string& directory) {
@@ -62,18 +61,18 @@ bool current_directory(std::size_t capacity, std::string& directory) {
 
 bool delete_file(const std::string& path) {
   std::string actual;
-  if (find_existing(path, actual) != EntryKind::file) return false;
+  if (find_existing(path, actual) != EntryKind::FILE) return false;
   note_file_system_change();
   return std::remove(actual.c_str()) == 0;
 }
 
 bool readable_file_path(const std::string& path, std::string& actual) {
-  return find_existing(path, actual) == EntryKind::file;
+  return find_existing(path, actual) == EntryKind::FILE;
 }
 
 std::string writable_file_path(const std::string& path) {
   std::string actual;
-  if (find_existing(path, actual) == EntryKind::file) return actual;
+  if (find_existing(path, actual) == EntryKind::FILE) return actual;
   note_file_system_change();
   return path;
 }

@@ -16,4 +16,4 @@ bool find_profile_value(std::string_view text, std::string_view section,
 
 }  // namespace platform
 
-#endif
+#endif  // WHIRLO_PLATFORM_POSIX_PROFILE_PARSER_H

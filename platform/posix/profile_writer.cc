@@ -33,7 +33,8 @@ std::vector<ProfileLine> split_lines(std::string_view text) {
 }
 
 std::string_view content(std::string_view text, const ProfileLine& line) {
-  return text::trim_profile_text(text.substr(line.begin, line.end - line.begin));
+  return text::trim_profile_text(
+      text.substr(line.begin, line.end - line.begin));
 }
 
 std::string_view drop_leading_blanks(std::string_view value) {
@@ -48,7 +49,7 @@ std::string insert_at(std::string_view text, std::size_t pos,
                       const std::string& insertion) {
   std::string result(text.substr(0, pos));
   if (!result.empty() && result.back() != '\n' && result.back() != '\r') {
-    result += text::kProfileLineEnd;
+    result += text::PROFILE_LINE_END;
   }
   return result + insertion + std::string(text.substr(pos));
 }
@@ -112,9 +113,8 @@ bool read_file(const std::string& path, std::string& text) {
 bool profile_write_allowed(std::string_view section, std::string_view key,
                            std::string_view value) {
   std::string_view name = text::trim_profile_text(key);
-  return !text::holds_control_byte(section) &&
-         !text::holds_control_byte(key) && !text::holds_control_byte(value) &&
-         !name.empty() &&
+  return !text::holds_control_byte(section) && !text::holds_control_byte(key) &&
+         !text::holds_control_byte(value) && !name.empty() &&
          key.find('=') == std::string_view::npos && name[0] != '[' &&
          section.find(']') == std::string_view::npos;
 }
@@ -142,10 +142,9 @@ bool write_profile_string(const std::string& section, const std::string& key,
   std::string target = profile_file_path(path), text;
   mode_t mode = default_file_mode();
   switch (find_existing(target, target)) {
-    case EntryKind::directory:
-    case EntryKind::other:
-      return false;
-    case EntryKind::file: {
+    case EntryKind::DIRECTORY:
+    case EntryKind::OTHER: return false;
+    case EntryKind::FILE: {
       struct stat st;
       if (stat(target.c_str(), &st) != 0 || !read_file(target, text)) {
         return false;
@@ -156,7 +155,7 @@ bool write_profile_string(const std::string& section, const std::string& key,
       text.swap(edited);
       break;
     }
-    case EntryKind::missing:
+    case EntryKind::MISSING:
       text = edit_profile_text("", section, key, value);
       break;
   }

@@ -22,4 +22,4 @@ std::string edit_profile_text(std::string_view text, std::string_view section,
 
 }  // namespace platform
 
-#endif
+#endif  // WHIRLO_PLATFORM_POSIX_PROFILE_WRITER_H

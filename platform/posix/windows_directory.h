@@ -14,4 +14,4 @@ std::string profile_file_path(const std::string& name);
 
 }  // namespace platform
 
-#endif
+#endif  // WHIRLO_PLATFORM_POSIX_WINDOWS_DIRECTORY_H

@@ -16,9 +16,9 @@ std::string temporary_name(const std::string& path) {
 }
 
 bool flush_to_disk(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                            nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool flushed = FlushFileBuffers(file) != 0;
   return CloseHandle(file) != 0 && flushed;
@@ -39,8 +39,8 @@ void remove_leftover(const std::string& path) {
 
 bool write_profile_string(const std::string& section, const std::string& key,
                           const std::string& value, const std::string& path) {
-  return WritePrivateProfileStringA(section.c_str(), key.c_str(),
-                                    value.c_str(), path.c_str()) != 0;
+  return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
+                                    path.c_str()) != 0;
 }
 
 // The copy is made under a new name, flushed, then moved over the
@@ -53,8 +53,8 @@ bool copy_file(const std::string& source, const std::string& destination,
   }
   std::string temporary = temporary_name(destination);
   if (!CopyFileA(source.c_str(), temporary.c_str(), TRUE)) return false;
-  DWORD flags = MOVEFILE_WRITE_THROUGH |
-                (fail_if_exists ? 0 : MOVEFILE_REPLACE_EXISTING);
+  DWORD flags =
+      MOVEFILE_WRITE_THROUGH | (fail_if_exists ? 0 : MOVEFILE_REPLACE_EXISTING);
   if (flush_to_disk(temporary) &&
       MoveFileExA(temporary.c_str(), destination.c_str(), flags)) {
     return true;
@@ -71,13 +71,13 @@ bool create_directory(const std::string& path) {
 // handle deletes exactly the file it created.
 bool probe_file(const std::string& path) {
   remove_leftover(path);
-  HANDLE file = CreateFileA(
-      path.c_str(), GENERIC_WRITE | DELETE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      CREATE_NEW,
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
-          FILE_FLAG_DELETE_ON_CLOSE,
-      nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE | DELETE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                      FILE_FLAG_DELETE_ON_CLOSE,
+                  nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   CloseHandle(file);
   return true;

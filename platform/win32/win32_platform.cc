@@ -8,12 +8,11 @@
 
 namespace platform {
 
-const char kSeparator = '\\';
+const char SEPARATOR = '\\';
 
 std::string read_profile_string(const std::string& section,
-                                const std::string& key,
-                                const std::string& def, std::size_t capacity,
-                                const std::string& path) {
+                                const std::string& key, const std::string& def,
+                                std::size_t capacity, const std::string& path) {
   if (capacity == 0) return std::string();
   std::vector<char> buffer(capacity, '\0');
   DWORD length = GetPrivateProfileStringA(

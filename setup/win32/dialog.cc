@@ -8,27 +8,26 @@
 namespace setup {
 namespace {
 
-
-constexpr int kFieldIds[] = {IDC_CGI_DIRECTORY, IDC_ANIMATION_DIRECTORY,
+constexpr int FIELD_IDS[] = {IDC_CGI_DIRECTORY, IDC_ANIMATION_DIRECTORY,
                              IDC_ALLOWED_REFERERS, IDC_ANIMATING_VIEWERS};
 
 UINT box_style(Buttons buttons, Icon icon) {
-  UINT style = icon == Icon::stop ? MB_ICONERROR : 0;
+  UINT style = icon == Icon::STOP ? MB_ICONERROR : 0;
   switch (buttons) {
-    case Buttons::ok_cancel: return style | MB_OKCANCEL;
-    case Buttons::yes_no: return style | MB_YESNO;
-    case Buttons::ok: break;
+    case Buttons::OK_CANCEL: return style | MB_OKCANCEL;
+    case Buttons::YES_NO: return style | MB_YESNO;
+    case Buttons::OK: break;
   }
   return style | MB_OK;
 }
 
 Answer answer_of(int result) {
   switch (result) {
-    case IDOK: return Answer::ok;
-    case IDYES: return Answer::yes;
-    case IDNO: return Answer::no;
+    case IDOK: return Answer::OK;
+    case IDYES: return Answer::YES;
+    case IDNO: return Answer::NO;
   }
-  return Answer::cancel;
+  return Answer::CANCEL;
 }
 
 // The whole text of a control; the core cuts it to the setting's capacity.
@@ -37,7 +36,8 @@ std::string window_text(HWND control) {
   if (length <= 0) return std::string();
   std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
   int got = GetWindowTextA(control, buffer.data(), length + 1);
-  return std::string(buffer.data(), got > 0 ? static_cast<std::size_t>(got) : 0);
+  return std::string(buffer.data(),
+                     got > 0 ? static_cast<std::size_t>(got) : 0);
 }
 
 }  // namespace
@@ -60,8 +60,8 @@ Answer Win32Ui::message_box(const std::string& text, const std::string& title,
 // Storage for 254 characters and the terminator.
 std::string Win32Ui::load_string(int id) {
   char buffer[255];
-  int length = LoadStringA(instance_, static_cast<UINT>(id), buffer,
-                           sizeof buffer);
+  int length =
+      LoadStringA(instance_, static_cast<UINT>(id), buffer, sizeof buffer);
   return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
@@ -72,12 +72,12 @@ int Win32Ui::run_dialog(SettingsDialog& dialog) {
                       settings_dialog_proc, reinterpret_cast<LPARAM>(this));
   dialog_ = nullptr;
   dialog_window_ = nullptr;
-  return result == -1 ? kDialogFailed : static_cast<int>(result);
+  return result == -1 ? DIALOG_FAILED : static_cast<int>(result);
 }
 
 void Win32Ui::open_help(const std::string& file, HelpCommand command,
                         const std::string& keyword) {
-  if (command == HelpCommand::contents) {
+  if (command == HelpCommand::CONTENTS) {
     WinHelpA(dialog_window_, file.c_str(), HELP_CONTENTS, 0);
   } else {
     WinHelpA(dialog_window_, file.c_str(), HELP_KEY,
@@ -90,17 +90,17 @@ void Win32Ui::initialise(HWND window) {
   centre_window(window);
   FieldTexts fields = dialog_->initial_fields();
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    SetWindowTextA(GetDlgItem(window, kFieldIds[i]), fields[i].c_str());
+    SetWindowTextA(GetDlgItem(window, FIELD_IDS[i]), fields[i].c_str());
   }
 }
 
 void Win32Ui::command(HWND window, int id) {
   FieldTexts fields;
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    fields[i] = window_text(GetDlgItem(window, kFieldIds[i]));
+    fields[i] = window_text(GetDlgItem(window, FIELD_IDS[i]));
   }
   int result = dialog_->command(id, fields);
-  if (result != kStaysOpen) EndDialog(window, result);
+  if (result != STAYS_OPEN) EndDialog(window, result);
 }
 
 INT_PTR CALLBACK Win32Ui::settings_dialog_proc(HWND window, UINT message,
@@ -113,8 +113,8 @@ INT_PTR CALLBACK Win32Ui::settings_dialog_proc(HWND window, UINT message,
       return TRUE;  // the platform gives the focus to the first field
     }
     case WM_COMMAND: {
-      auto* ui = reinterpret_cast<Win32Ui*>(
-          GetWindowLongPtrA(window, GWLP_USERDATA));
+      auto* ui =
+          reinterpret_cast<Win32Ui*>(GetWindowLongPtrA(window, GWLP_USERDATA));
       if (ui) ui->command(window, LOWORD(wparam));
       return TRUE;
     }

@@ -14,7 +14,7 @@ class Win32Ui : public SetupUi {
   explicit Win32Ui(HINSTANCE instance) : instance_(instance) {}
 
   Answer message_box(const std::string& text, const std::string& title,
-                            Buttons buttons, Icon icon) override;
+                     Buttons buttons, Icon icon) override;
   std::string load_string(int id) override;
   int run_dialog(SettingsDialog& dialog) override;
   void open_help(const std::string& file, HelpCommand command,
@@ -37,4 +37,4 @@ void centre_window(HWND window);
 
 }  // namespace setup
 
-#endif
+#endif  // WHIRLO_SETUP_WIN32_DIALOG_H

@@ -1,5 +1,6 @@
 """Shared fixture for the bridge tests: the built programs, private folder
-trees, whirlo32 run directly as a Windows CGI server would, and raw HTTP.
+trees, whirlo32 run directly as a Windows CGI server would, and one real
+web server for a test class (tests/lib/servers.py, tools/webstack.py).
 
 The bridge and whirlo32 come from the environment variables WHIRLO_BRIDGE
 and WHIRLO_PROGRAM (tests/run.py sets them).
@@ -7,16 +8,18 @@ and WHIRLO_PROGRAM (tests/run.py sets them).
 
 import os
 import shutil
-import socket
 import subprocess
+import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path[:0] = [os.path.join(REPO, "tests", "lib"), os.path.join(REPO, "tools")]
+import servers  # noqa: E402
+from webstack import (MOZILLA, body_of, free_port, http_get,  # noqa: E402,F401
+                      stop, wait_until)
 FRAMES = os.path.join(REPO, "dist", "frames")
 FAKES = os.path.join(HERE, "fake_programs")
-MOZILLA = "Mozilla/5.0 (X11; Linux x86_64)"
 
 # Queries whose responses do not depend on the clock.
 QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?U?start=3?end=6?D?loop=2",
@@ -122,52 +125,42 @@ class Tree:
         return result
 
 
-def body_of(response):
-    """The body of an HTTP response or CGI output: what follows the first
-    empty line (LF or CRLF ends)."""
-    ends = [at + len(sep) for sep in (b"\n\n", b"\n\r\n")
-            for at in [response.find(sep)] if at >= 0]
-    return response[min(ends):] if ends else b""
+class ServedTree:
+    """A unittest class mixin: a Tree and one web server for the class on a
+    free port. Subclasses give start(tree, port), which returns the
+    server's name and its configuration (tests/lib/servers.py) and may add
+    what it starts besides to cls.started; self.tree.root keeps their files
+    and logs. They are stopped in the reverse order."""
 
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def wait_for_port(port, process, timeout=20):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if process.poll() is not None:
-            raise RuntimeError("server exited with code %d" % process.returncode)
+    @classmethod
+    def setUpClass(cls):
+        cls.tree = Tree()
+        cls.port = free_port()
+        cls.started = []
         try:
-            socket.create_connection(("127.0.0.1", port), timeout=0.5).close()
-            return
-        except OSError:
-            time.sleep(0.05)
-    raise RuntimeError("server did not listen on port %d" % port)
+            name, config = cls.start(cls.tree, cls.port)
+            cls.started.append(servers.start(name, cls.tree.root, config, cls.port))
+        except Exception:
+            cls.tearDownClass()
+            raise
 
+    @classmethod
+    def tearDownClass(cls):
+        for server in reversed(cls.started):
+            server.stop()
+        cls.tree.remove()
 
-def http_get(port, target, agent=MOZILLA, timeout=30, headers=""):
-    """Sends an HTTP/1.0 GET and returns the raw response bytes."""
-    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
-        conn.sendall(("GET %s HTTP/1.0\r\nHost: 127.0.0.1:%d\r\nUser-Agent: %s\r\n"
-                      "%s\r\n" % (target, port, agent, headers)).encode("latin-1"))
-        chunks = []
-        while True:
-            chunk = conn.recv(65536)
-            if not chunk:
-                return b"".join(chunks)
-            chunks.append(chunk)
+    def get(self, target, agent=MOZILLA):
+        response = http_get(self.port, target, agent)
+        self.assertRegex(response[:20], rb"^HTTP/1\.[01] ", response[:300])
+        return response
 
-
-def stop(process):
-    """Ends a server started by a test, whatever state it is in."""
-    if process.poll() is None:
-        process.terminate()
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
+    def assert_answers(self, target, agents, check):
+        """check(response, expected) for the response to target(query) for
+        every query of QUERIES from each of agents, expected being what
+        whirlo32 writes for that request."""
+        for query in QUERIES:
+            for agent in agents:
+                with self.subTest(target=target(query), agent=agent):
+                    check(self.get(target(query), agent),
+                          self.tree.direct_output(query, agent))

@@ -33,7 +33,9 @@ TEST(Settings, RefusesWhatIsNotAPlainNumberInRange) {
   for (const char* bad : {"-1", "1.5", " 3", "0x10", "99999999999999999999"}) {
     Settings settings;
     std::string problem;
-    EXPECT_FALSE(read_settings({{"WINCGI_FRAME_INTERVAL", bad}}, settings, problem)) << bad;
+    EXPECT_FALSE(
+        read_settings({{"WINCGI_FRAME_INTERVAL", bad}}, settings, problem))
+        << bad;
     EXPECT_NE(problem.find("WINCGI_FRAME_INTERVAL"), std::string::npos);
   }
   Settings settings;
@@ -86,19 +88,22 @@ class SpoolBody : public ::testing::Test {
 
 TEST_F(SpoolBody, CopiesExactlyContentLengthBytes) {
   std::uint64_t length = 0;
-  EXPECT_EQ(spool_body("5", 100, input_, path_, length), BodyResult::kOk);
+  EXPECT_EQ(spool_body("5", 100, input_, path_, length), BodyResult::OK);
   EXPECT_EQ(length, 5u);
   EXPECT_EQ(written(), "hello");
-  EXPECT_EQ(spool_body("", 100, input_, path_, length), BodyResult::kOk);
+  EXPECT_EQ(spool_body("", 100, input_, path_, length), BodyResult::OK);
   EXPECT_EQ(written(), "");
 }
 
 TEST_F(SpoolBody, RefusesBadShortAndOversizedBodies) {
   std::uint64_t length = 0;
-  EXPECT_EQ(spool_body("5x", 100, input_, path_, length), BodyResult::kMalformed);
-  EXPECT_EQ(spool_body("-5", 100, input_, path_, length), BodyResult::kMalformed);
-  EXPECT_EQ(spool_body("101", 100, input_, path_, length), BodyResult::kTooLarge);
-  EXPECT_EQ(spool_body("50", 100, input_, path_, length), BodyResult::kShort);
+  EXPECT_EQ(spool_body("5x", 100, input_, path_, length),
+            BodyResult::MALFORMED);
+  EXPECT_EQ(spool_body("-5", 100, input_, path_, length),
+            BodyResult::MALFORMED);
+  EXPECT_EQ(spool_body("101", 100, input_, path_, length),
+            BodyResult::TOO_LARGE);
+  EXPECT_EQ(spool_body("50", 100, input_, path_, length), BodyResult::SHORT);
   EXPECT_EQ(length, 11u);
 }
 
@@ -111,7 +116,10 @@ TEST(GmtOffset, FollowsTheTimeZone) {
   setenv("TZ", "UTC-14", 1);  // crosses the date line against GMT
   tzset();
   EXPECT_EQ(gmt_offset(1700000000 - 1700000000 % 86400 + 86000), 14 * 3600);
-  if (saved) setenv("TZ", old.c_str(), 1); else unsetenv("TZ");
+  if (saved)
+    setenv("TZ", old.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 

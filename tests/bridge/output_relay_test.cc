@@ -7,7 +7,7 @@
 namespace bridge {
 namespace {
 
-const std::string kPush =
+const std::string PUSH =
     "HTTP/1.0 200 OK\n"
     "Content-type: multipart/x-mixed-replace;boundary=sometext\n"
     "\n--sometext\n"
@@ -15,7 +15,7 @@ const std::string kPush =
     "Content-type: image/gif\n\nGIF-two\n--sometext\n";
 
 struct Pieces {
-  std::vector<std::string> parts;  // kPart pieces, in order
+  std::vector<std::string> parts;  // PART pieces, in order
   std::string all;                 // every byte sent
 };
 
@@ -25,10 +25,10 @@ Pieces relay(const std::string& output, bool nph, std::size_t step) {
   Pieces result;
   auto drain = [&] {
     std::string piece;
-    for (Piece kind; (kind = relay.next(piece)) != Piece::kNone;) {
-      EXPECT_NE(kind, Piece::kFailed);
-      if (kind == Piece::kFailed) return;
-      if (kind == Piece::kPart) result.parts.push_back(piece);
+    for (Piece kind; (kind = relay.next(piece)) != Piece::NONE;) {
+      EXPECT_NE(kind, Piece::FAILED);
+      if (kind == Piece::FAILED) return;
+      if (kind == Piece::PART) result.parts.push_back(piece);
       result.all += piece;
     }
   };
@@ -44,12 +44,13 @@ Pieces relay(const std::string& output, bool nph, std::size_t step) {
 
 // Each part travels with the header block of the part after it; the last
 // part is a piece of its own once the file is complete.
-TEST(OutputRelay, NphSendsDirectReturnUnchangedAndCutsAfterTheNextPartsHeaders) {
+TEST(OutputRelay,
+     NphSendsDirectReturnUnchangedAndCutsAfterTheNextPartsHeaders) {
   for (std::size_t step : {1u, 7u, 4096u}) {
-    Pieces pieces = relay(kPush, true, step);
-    EXPECT_EQ(pieces.all, kPush) << "step " << step;
+    Pieces pieces = relay(PUSH, true, step);
+    EXPECT_EQ(pieces.all, PUSH) << "step " << step;
     ASSERT_EQ(pieces.parts.size(), 2u) << "step " << step;
-    EXPECT_EQ(pieces.parts[0], kPush.substr(0, kPush.find("GIF-two")));
+    EXPECT_EQ(pieces.parts[0], PUSH.substr(0, PUSH.find("GIF-two")));
     EXPECT_EQ(pieces.parts[1], "GIF-two\n--sometext\n");
   }
 }
@@ -57,41 +58,45 @@ TEST(OutputRelay, NphSendsDirectReturnUnchangedAndCutsAfterTheNextPartsHeaders) 
 TEST(OutputRelay, HoldsAPartUntilTheNextPartsHeaderBlockIsComplete) {
   OutputRelay relay(true);
   std::string piece;
-  std::string head = kPush.substr(0, kPush.find("GIF-one") + 8) +
+  std::string head = PUSH.substr(0, PUSH.find("GIF-one") + 8) +
                      "--sometext\r\nContent-type: image/gif\r\n";
   relay.feed(head.data(), head.size());
-  EXPECT_EQ(relay.next(piece), Piece::kNone);
+  EXPECT_EQ(relay.next(piece), Piece::NONE);
   relay.feed("\r\nGIF-two", 9);
-  ASSERT_EQ(relay.next(piece), Piece::kPart);
+  ASSERT_EQ(relay.next(piece), Piece::PART);
   EXPECT_EQ(piece, head + "\r\n");
-  EXPECT_EQ(relay.next(piece), Piece::kNone);  // the last part waits for the end
+  EXPECT_EQ(relay.next(piece), Piece::NONE);  // the last part waits for the end
   relay.finish();
-  ASSERT_EQ(relay.next(piece), Piece::kPart);
+  ASSERT_EQ(relay.next(piece), Piece::PART);
   EXPECT_EQ(piece, "GIF-two");
   EXPECT_TRUE(relay.done());
 }
 
 TEST(OutputRelay, CgiTurnsTheStatusLineIntoHeadersAndKeepsTheBody) {
-  Pieces pieces = relay(kPush, false, 3);
+  Pieces pieces = relay(PUSH, false, 3);
   std::string header =
       "Status: 200 OK\r\n"
       "Content-type: multipart/x-mixed-replace;boundary=sometext\r\n\r\n";
-  std::string body = kPush.substr(kPush.find("\n\n") + 2);
+  std::string body = PUSH.substr(PUSH.find("\n\n") + 2);
   EXPECT_EQ(pieces.all, header + body);
   EXPECT_EQ(pieces.parts.size(), 2u);
 }
 
 TEST(OutputRelay, StillPictureAndBareStatusLine) {
-  std::string still = "HTTP/1.0 200 OK\nContent-type: image/gif\n\nGIF\n--sometext\n";
+  std::string still =
+      "HTTP/1.0 200 OK\nContent-type: image/gif\n\nGIF\n--sometext\n";
   Pieces pieces = relay(still, false, 5);
-  EXPECT_EQ(pieces.all, "Status: 200 OK\r\nContent-type: image/gif\r\n\r\nGIF\n--sometext\n");
+  EXPECT_EQ(
+      pieces.all,
+      "Status: 200 OK\r\nContent-type: image/gif\r\n\r\nGIF\n--sometext\n");
   EXPECT_TRUE(pieces.parts.empty());
-  EXPECT_EQ(relay("HTTP/1.0 200 OK\n", false, 100).all, "Status: 200 OK\r\n\r\n");
+  EXPECT_EQ(relay("HTTP/1.0 200 OK\n", false, 100).all,
+            "Status: 200 OK\r\n\r\n");
 }
 
 TEST(OutputRelay, TextAfterTheLastBoundaryIsSentAtTheEnd) {
-  Pieces pieces = relay(kPush + "tail", true, 2);
-  EXPECT_EQ(pieces.all, kPush + "tail");
+  Pieces pieces = relay(PUSH + "tail", true, 2);
+  EXPECT_EQ(pieces.all, PUSH + "tail");
 }
 
 TEST(ConvertHeader, ParsedOutput) {
@@ -102,7 +107,8 @@ TEST(ConvertHeader, ParsedOutput) {
   EXPECT_EQ(out, "Location: http://x/y\r\n\r\n");
   ASSERT_TRUE(convert_header("URI: http://x/y\n\n", true, out));
   EXPECT_EQ(out, "HTTP/1.0 302 Found\r\nLocation: http://x/y\r\n\r\n");
-  ASSERT_TRUE(convert_header("Status: 404 Gone\nContent-type: a/b\n\n", true, out));
+  ASSERT_TRUE(
+      convert_header("Status: 404 Gone\nContent-type: a/b\n\n", true, out));
   EXPECT_EQ(out, "HTTP/1.0 404 Gone\r\nContent-type: a/b\r\n\r\n");
 }
 
@@ -117,14 +123,17 @@ TEST(ConvertHeader, RefusesADirectReturnWithoutStatus) {
 
 TEST(OutputRelay, HeaderWithoutEndOverTheLimitFails) {
   OutputRelay relay(false);
-  std::string junk(kMaxHeaderBytes + 1, 'x');
+  std::string junk(MAX_HEADER_BYTES + 1, 'x');
   relay.feed(junk.data(), junk.size());
   std::string piece;
-  EXPECT_EQ(relay.next(piece), Piece::kFailed);
+  EXPECT_EQ(relay.next(piece), Piece::FAILED);
 }
 
 TEST(PushBoundary, FindsQuotedAndParameterisedBoundaries) {
-  EXPECT_EQ(push_boundary("Content-Type: multipart/x-mixed-replace; boundary=\"ab\"; x=1\n\n"), "ab");
+  EXPECT_EQ(
+      push_boundary(
+          "Content-Type: multipart/x-mixed-replace; boundary=\"ab\"; x=1\n\n"),
+      "ab");
   EXPECT_EQ(push_boundary("HTTP/1.0 200 OK\nContent-type: image/gif\n\n"), "");
 }
 

@@ -9,7 +9,7 @@ import subprocess
 import time
 import unittest
 
-from bridge_env import FAKES, MOZILLA, QUERIES, Tree, body_of
+from bridge_env import FAKES, MOZILLA, QUERIES, Tree, body_of, wait_until
 
 
 class BridgeTest(unittest.TestCase):
@@ -26,8 +26,20 @@ class BridgeTest(unittest.TestCase):
         self.tree.install(os.environ["WHIRLO_BRIDGE"], name + ".cgi")
         return name + ".cgi"
 
+    def start_bridge(self, script, env):
+        """The bridge running as a server runs it, its output a pipe."""
+        return subprocess.Popen([os.path.join(self.tree.cgi, script)], cwd=self.tree.cgi,
+                                env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+
     def assert_clean(self):
         self.assertEqual(self.tree.leftovers(), [], "temporary folder not removed")
+
+    def assert_ended(self, fake):
+        """The fake program that wrote its process id to fake.pid has ended."""
+        with open(os.path.join(self.tree.cgi, fake + ".pid")) as handle:
+            pid = int(handle.read())
+        with self.assertRaises(ProcessLookupError):
+            os.kill(pid, 0)
 
 
 class RelaysWhirlo32(BridgeTest):
@@ -64,9 +76,7 @@ class RelaysWhirlo32(BridgeTest):
 
     def test_paced_parts_arrive_no_faster_than_the_interval(self):
         env = self.tree.cgi_env(WINCGI_FRAME_INTERVAL="100")
-        bridge = subprocess.Popen([os.path.join(self.tree.cgi, "nph-whirlo32.cgi")],
-                                  cwd=self.tree.cgi, env=env,
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+        bridge = self.start_bridge("nph-whirlo32.cgi", env)
         received, arrivals = b"", []
         try:
             while True:
@@ -162,21 +172,13 @@ class Failures(BridgeTest):
         self.assertLess(time.monotonic() - started, 20)
         self.assertTrue(out.startswith(b"Status: 504 Gateway Timeout\r\n"), out)
         self.assertIn("time limit", log)
-        with open(os.path.join(self.tree.cgi, "sleeper.pid")) as handle:
-            pid = int(handle.read())
-        with self.assertRaises(ProcessLookupError):
-            os.kill(pid, 0)
+        self.assert_ended("sleeper")
         self.assert_clean()
 
     def test_termination_stops_the_program_and_cleans_up(self):
         script = self.install_fake("sleeper.py", "sleeper")
-        bridge = subprocess.Popen([os.path.join(self.tree.cgi, script)],
-                                  cwd=self.tree.cgi, env=self.tree.cgi_env(),
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-        pid_file = os.path.join(self.tree.cgi, "sleeper.pid")
-        deadline = time.monotonic() + 10
-        while not os.path.exists(pid_file) and time.monotonic() < deadline:
-            time.sleep(0.05)
+        bridge = self.start_bridge(script, self.tree.cgi_env())
+        wait_until(lambda: os.path.exists(os.path.join(self.tree.cgi, "sleeper.pid")), 10)
         time.sleep(0.1)
         bridge.terminate()
         try:
@@ -184,18 +186,13 @@ class Failures(BridgeTest):
         finally:
             if bridge.poll() is None:
                 bridge.kill()
-        with open(pid_file) as handle:
-            pid = int(handle.read())
-        with self.assertRaises(ProcessLookupError):
-            os.kill(pid, 0)
+        self.assert_ended("sleeper")
         self.assert_clean()
 
     def test_streams_the_output_while_the_program_writes_it(self):
         script = self.install_fake("pusher.py", "pusher")
         env = self.tree.cgi_env(WINCGI_FRAME_INTERVAL="10")
-        bridge = subprocess.Popen([os.path.join(self.tree.cgi, script)],
-                                  cwd=self.tree.cgi, env=env,
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+        bridge = self.start_bridge(script, env)
         try:
             first = b""
             # Part 0 goes out with the header block of part 1.

@@ -11,7 +11,8 @@ import subprocess
 import time
 import unittest
 
-from bridge_env import MOZILLA, QUERIES, Tree, body_of, bridge
+from bridge_env import MOZILLA, QUERIES, Tree, body_of, bridge, stop, wait_until
+from webstack import Server
 
 BEGIN, ABORT, END, PARAMS, STDIN, STDOUT = 1, 2, 3, 4, 5, 6
 
@@ -60,23 +61,14 @@ def read_records(conn, until_ended=(), timeout=30):
 class FastCgiTest(unittest.TestCase):
     def setUp(self):
         self.tree = Tree()
+        self.addCleanup(self.tree.remove)
         self.socket_path = os.path.join(self.tree.root, "bridge.sock")
-        self.log = open(os.path.join(self.tree.root, "bridge.log"), "w+")
         env = {"PATH": "/usr/bin:/bin", "WINDIR": self.tree.windows,
                "WINCGI_TEMP": self.tree.temp}
-        self.server = subprocess.Popen([bridge(), "--fastcgi", "unix:" + self.socket_path],
-                                       env=env, stdin=subprocess.DEVNULL,
-                                       stdout=subprocess.DEVNULL, stderr=self.log)
-        deadline = time.monotonic() + 10
-        while not os.path.exists(self.socket_path) and time.monotonic() < deadline:
-            time.sleep(0.02)
-
-    def tearDown(self):
-        if self.server.poll() is None:
-            self.server.terminate()
-            self.server.wait(timeout=10)
-        self.log.close()
-        self.tree.remove()
+        self.server = Server([bridge(), "--fastcgi", "unix:" + self.socket_path],
+                             self.socket_path, os.path.join(self.tree.root, "bridge.log"),
+                             env, "the bridge", timeout=10).process
+        self.addCleanup(stop, self.server)
 
     def connect(self):
         conn = socket.socket(socket.AF_UNIX)
@@ -96,9 +88,7 @@ class FastCgiTest(unittest.TestCase):
             return read_records(conn)
 
     def wait_clean(self):
-        deadline = time.monotonic() + 10
-        while self.tree.leftovers() and time.monotonic() < deadline:
-            time.sleep(0.05)
+        wait_until(lambda: not self.tree.leftovers(), 10)
         self.assertEqual(self.tree.leftovers(), [], "temporary folder not removed")
 
     def test_multiplexed_requests_get_whirlo32s_bytes(self):
@@ -182,8 +172,7 @@ class StartedWithASocket(unittest.TestCase):
                     stdout, _ = read_records(conn)
                 self.assertEqual(body_of(stdout[1]), body_of(tree.direct_output("")))
             finally:
-                server.terminate()
-                server.wait(timeout=10)
+                stop(server)
                 listener.close()
         finally:
             tree.remove()

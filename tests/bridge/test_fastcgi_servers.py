@@ -7,16 +7,15 @@ client that goes away must end its program and leave no folder behind."""
 
 import os
 import shutil
-import signal
 import socket
 import struct
-import subprocess
 import time
 import unittest
 
-from bridge_env import (FAKES, MOZILLA, QUERIES, Tree, body_of, bridge,
-                        free_port, http_get, stop, wait_for_port)
-from test_servers import APACHE_MODULES, find_server
+from bridge_env import (FAKES, MOZILLA, ServedTree, body_of, bridge, free_port,
+                        servers, wait_until)
+from test_servers import LYNX, parsed_target
+from webstack import Server
 
 INTERVAL_MS = 60
 BROWSER_INTERVAL_MS = 250
@@ -37,28 +36,12 @@ def solid_gif(colour):
             + b"\x02\x02\x44\x01\x00;")
 
 
-def start_bridge(tree, address):
-    """The bridge serving FastCGI on its own (nginx, Apache)."""
-    log = open(os.path.join(tree.root, "bridge.log"), "ab")
-    process = subprocess.Popen([bridge(), "--fastcgi", address],
-                               env={"PATH": "/usr/bin:/bin"}, cwd=tree.root,
-                               stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-    log.close()
-    return process
-
-
-def wait_until(condition, timeout=5):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.05)
-    return True
-
-
-def connects(socket_path):
-    with socket.socket(socket.AF_UNIX) as probe:
-        return probe.connect_ex(socket_path) == 0
+def start_bridge(tree, address, listener):
+    """The bridge serving FastCGI on its own (nginx, Apache), its address
+    as webstack.connects takes it."""
+    return Server([bridge(), "--fastcgi", address], listener,
+                  os.path.join(tree.root, "bridge.log"), {"PATH": "/usr/bin:/bin"},
+                  "the bridge", timeout=10, cwd=tree.root)
 
 
 def process_gone(pid):
@@ -86,24 +69,9 @@ def nginx_config(tree, port, socket_path):
     }
 """ % (prefix, tree.cgi, params, socket_path)
 
-    temp = "".join("%s_temp_path %s/nginx/%s;\n" % (kind, tree.root, kind)
-                   for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
-    user = "user root;\n" if os.geteuid() == 0 else ""
-    return user + """daemon off;
-worker_processes 1;
-pid %(root)s/nginx/nginx.pid;
-error_log %(root)s/nginx/error.log;
-events { worker_connections 64; }
-http {
-access_log off;
-%(temp)sserver {
-    listen 127.0.0.1:%(port)d;
-    root %(root)s/page;
-%(cgi)s%(paced)s}
-}
-""" % {"root": tree.root, "port": port, "temp": temp,
-       "cgi": location("cgi-bin", INTERVAL_MS),
-       "paced": location("paced-bin", BROWSER_INTERVAL_MS)}
+    return servers.nginx_config(
+        tree.root, port, "    root %s/page;\n" % tree.root + location("cgi-bin", INTERVAL_MS)
+        + location("paced-bin", BROWSER_INTERVAL_MS), user="root", temp=True)
 
 
 def lighttpd_config(tree, port):
@@ -128,77 +96,36 @@ $HTTP["url"] =~ "^/cgi-bin/" {
 
 
 def apache_config(tree, port, backend_port):
-    modules = "".join("LoadModule %s_module %s/mod_%s.so\n" % (name, APACHE_MODULES, name)
-                      for name in ("mpm_event", "authz_core", "env", "proxy",
-                                   "proxy_fcgi"))
-    user = "User nobody\nGroup nogroup\n" if os.geteuid() == 0 else ""
     env = "".join("  SetEnv %s %s\n" % item for item in settings(tree).items())
-    return modules + user + """ServerRoot "%(root)s/apache"
-ServerName 127.0.0.1
-Listen 127.0.0.1:%(port)d
-PidFile "%(root)s/apache/httpd.pid"
-ErrorLog "%(root)s/apache/error.log"
-DefaultRuntimeDir "%(root)s/apache"
-Mutex file:%(root)s/apache default
-DocumentRoot "%(root)s/page"
-<Directory />
-  Require all denied
-</Directory>
+    return servers.apache_config(
+        tree.root, port, ("mpm_event", "authz_core", "env", "proxy", "proxy_fcgi"),
+        """DocumentRoot "%(root)s/page"
 <LocationMatch "^/cgi-bin/[^/]+\\.cgi$">
   Require all granted
 %(env)s  ProxyFCGIBackendType GENERIC
 </LocationMatch>
 ProxyPassMatch "^/cgi-bin/([^/]+\\.cgi)$" "fcgi://127.0.0.1:%(backend)d%(cgi)s/$1" flushpackets=on
-""" % {"root": tree.root, "port": port, "backend": backend_port, "cgi": tree.cgi,
-       "env": env}
+""" % {"root": tree.root, "backend": backend_port, "cgi": tree.cgi, "env": env},
+        user=("nobody", "nogroup"))
 
 
-class FastCGICase:
+class FastCGICase(ServedTree):
     """One server and its bridge for the class; subclasses say which."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.tree = Tree()
-        cls.tree.folder("page")
-        cls.port = free_port()
-        cls.bridge = None
-        cls.log = open(os.path.join(cls.tree.root, "server-output.log"), "w+")
-        try:
-            command = cls.start(cls.tree, cls.port)
-            # A session of its own: Apache signals its whole process group.
-            cls.server = subprocess.Popen(command, stdin=subprocess.DEVNULL,
-                                          stdout=cls.log, stderr=subprocess.STDOUT,
-                                          start_new_session=True)
-            wait_for_port(cls.port, cls.server)
-        except Exception:
-            cls.tearDownClass()
-            raise
+    bridge = None
 
     @classmethod
     def tearDownClass(cls):
-        if getattr(cls, "server", None):
-            stop(cls.server)
-        cls.log.close()
-        code = None
-        if cls.bridge:
-            cls.bridge.send_signal(signal.SIGTERM)
-            code = cls.bridge.wait(timeout=5)
-        cls.tree.remove()
-        if cls.bridge and code != 0:
+        super().tearDownClass()
+        code = cls.bridge.process.returncode if cls.bridge else 0
+        if code != 0:
             raise AssertionError("the bridge ended with %s on SIGTERM" % code)
 
-    def get(self, target, agent=MOZILLA):
-        response = http_get(self.port, target, agent)
-        self.assertRegex(response[:20], rb"^HTTP/1\.[01] 200 OK\r\n", response[:300])
-        return response
-
     def test_bodies_are_what_whirlo32_writes(self):
-        for query in QUERIES:
-            for agent in (MOZILLA, "Lynx/2.8.9"):
-                with self.subTest(query=query, agent=agent):
-                    expected = body_of(self.tree.direct_output(query, agent))
-                    response = self.get("/cgi-bin/whirlo32.cgi?" + query, agent)
-                    self.assertEqual(body_of(response), expected)
+        def check(response, expected):
+            self.assertRegex(response[:20], rb"^HTTP/1\.[01] 200 OK\r\n", response[:300])
+            self.assertEqual(body_of(response), body_of(expected))
+        self.assert_answers(parsed_target, (MOZILLA, LYNX), check)
 
     def test_parts_arrive_paced(self):
         arrivals = []
@@ -237,23 +164,21 @@ class FastCGICase:
         self.assertTrue(wait_until(lambda: self.tree.leftovers() == []),
                         self.tree.leftovers())
         # The bridge serves on.
-        self.assertIn(b"GIF89a", self.get("/cgi-bin/whirlo32.cgi?whirlo?.gif?pict=2"))
+        response = self.get("/cgi-bin/whirlo32.cgi?whirlo?.gif?pict=2")
+        self.assertIn(b" 200 OK\r\n", response[:20])
+        self.assertIn(b"GIF89a", response)
 
 
 class Nginx(FastCGICase, unittest.TestCase):
     @classmethod
     def start(cls, tree, port):
-        for kind in ("", "/client_body", "/proxy", "/fastcgi", "/uwsgi", "/scgi"):
-            os.makedirs(tree.root + "/nginx" + kind, exist_ok=True)
+        tree.folder("page")
         socket_path = os.path.join(tree.root, "bridge.socket")
         with socket.socket(socket.AF_UNIX) as stale:  # left by an earlier run
             stale.bind(socket_path)
-        cls.bridge = start_bridge(tree, "unix:" + socket_path)
-        if not wait_until(lambda: connects(socket_path), 10):
-            raise RuntimeError("the bridge did not listen on " + socket_path)
-        config = tree.write("nginx.conf", nginx_config(tree, port, socket_path))
-        return [find_server(["nginx"]), "-c", config, "-e",
-                os.path.join(tree.root, "nginx", "error.log")]
+        cls.bridge = start_bridge(tree, "unix:" + socket_path, socket_path)
+        cls.started.append(cls.bridge)
+        return "nginx", nginx_config(tree, port, socket_path)
 
     def test_browser_shows_the_paced_frames_through_to_the_last(self):
         from browser import Display, Window, watch
@@ -288,19 +213,17 @@ class Nginx(FastCGICase, unittest.TestCase):
 class Lighttpd(FastCGICase, unittest.TestCase):
     @classmethod
     def start(cls, tree, port):
-        config = tree.write("lighttpd.conf", lighttpd_config(tree, port))
-        return [find_server(["lighttpd"]), "-D", "-f", config]
+        return "lighttpd", lighttpd_config(tree, port)
 
 
 class Apache(FastCGICase, unittest.TestCase):
     @classmethod
     def start(cls, tree, port):
-        os.makedirs(os.path.join(tree.root, "apache"))
+        tree.folder("page")
         backend = free_port()
-        cls.bridge = start_bridge(tree, "127.0.0.1:%d" % backend)
-        wait_for_port(backend, cls.bridge)
-        config = tree.write("apache.conf", apache_config(tree, port, backend))
-        return [find_server(["apache2", "httpd"]), "-f", config, "-DFOREGROUND"]
+        cls.bridge = start_bridge(tree, "127.0.0.1:%d" % backend, backend)
+        cls.started.append(cls.bridge)
+        return "apache", apache_config(tree, port, backend)
 
 
 if __name__ == "__main__":

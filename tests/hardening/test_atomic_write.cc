@@ -27,12 +27,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kKills = 300;
-const std::string kShortPath = "/srv/whirlo/anim/";
+constexpr int KILLS = 300;
+const std::string SHORT_PATH = "/srv/whirlo/anim/";
 // Long enough that the writer's temporary file lives a while, and that a
 // torn file could not pass for a whole one by its size.
-const std::string kLongPath = "/srv/" + std::string(40000, 'p') + "/";
-const std::string kGroups[] = {"Whirlo 32", "Animation Tools"};
+const std::string LONG_PATH = "/srv/" + std::string(40000, 'p') + "/";
+const std::string GROUPS[] = {"Whirlo 32", "Animation Tools"};
 
 // The whole file with one value of each rewritten key. The lines around
 // them (other keys, other sections, LF-only ends, comments, blanks) must
@@ -42,12 +42,16 @@ std::string profile_text(bool long_path, int group) {
       "; Whirlo-32 settings\r\n"
       "[Setup]\r\n"
       "Installed=Yes\r\n"
-      "Group=" + kGroups[group] + "\r\n"
+      "Group=" +
+      GROUPS[group] +
+      "\r\n"
       "  Program = whirlo32 \r\n"
       "\r\n"
       "[Whirl]\r\n"
       "Allow Only=www.example.com www.example.org\r\n"
-      "Animation Path=" + (long_path ? kLongPath : kShortPath) + "\r\n"
+      "Animation Path=" +
+      (long_path ? LONG_PATH : SHORT_PATH) +
+      "\r\n"
       "Allow Viewer=Mozilla\r\n"
       "[Extra]\n"
       "lf=only line ends\n"
@@ -82,7 +86,8 @@ struct States {
 States all_states() {
   States states;
   for (bool long_path : {false, true}) {
-    for (int group : {0, 1}) states.texts.push_back(profile_text(long_path, group));
+    for (int group : {0, 1})
+      states.texts.push_back(profile_text(long_path, group));
   }
   return states;
 }
@@ -94,10 +99,9 @@ void write_forever(const std::string& path) {
     bool ok = step % 2 == 0
                   ? platform::write_profile_string(
                         "Whirl", "Animation Path",
-                        step % 4 == 0 ? kLongPath : kShortPath, path)
+                        step % 4 == 0 ? LONG_PATH : SHORT_PATH, path)
                   : platform::write_profile_string("setup", "GROUP",
-                                                   kGroups[step % 4 == 1],
-                                                   path);
+                                                   GROUPS[step % 4 == 1], path);
     if (!ok) _exit(3);
   }
 }
@@ -131,12 +135,15 @@ std::vector<std::string> folder_entries(const std::string& folder) {
 // the file.
 bool is_writer_temporary(const std::string& name) {
   const std::string stem = "pelk.ini.~";
-  return name.size() == stem.size() + 6 && name.compare(0, stem.size(), stem) == 0;
+  return name.size() == stem.size() + 6 &&
+         name.compare(0, stem.size(), stem) == 0;
 }
 
 std::string describe_status(int status) {
-  if (WIFEXITED(status)) return "exited with " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+  if (WIFEXITED(status))
+    return "exited with " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status))
+    return "killed by signal " + std::to_string(WTERMSIG(status));
   return "status " + std::to_string(status);
 }
 
@@ -158,7 +165,7 @@ TEST(ProfileCrashSafety, KilledWritersLeaveAWholeFileAndAtMostOneTemporary) {
   Clock::time_point start = Clock::now();
   for (int i = 0; i < 8; ++i) {
     ASSERT_TRUE(platform::write_profile_string(
-        "Whirl", "Animation Path", i % 2 ? kShortPath : kLongPath, path));
+        "Whirl", "Animation Path", i % 2 ? SHORT_PATH : LONG_PATH, path));
   }
   const auto write_time = (Clock::now() - start) / 8;
   ASSERT_TRUE(read_file(path) == states.texts[0]);
@@ -177,7 +184,7 @@ TEST(ProfileCrashSafety, KilledWritersLeaveAWholeFileAndAtMostOneTemporary) {
 
   int reads = 0, temporaries = 0, changed = 0, sightings = 0;
   std::vector<int> seen(states.texts.size());
-  for (int kill_number = 0; kill_number < kKills; ++kill_number) {
+  for (int kill_number = 0; kill_number < KILLS; ++kill_number) {
     const std::string before = read_file(path);
     const bool waits = after_sighting(random);
     const auto delay = std::chrono::nanoseconds(
@@ -230,8 +237,8 @@ TEST(ProfileCrashSafety, KilledWritersLeaveAWholeFileAndAtMostOneTemporary) {
     for (const std::string& name : folder_entries(dir.prefix())) {
       if (name != "pelk.ini") others.push_back(name);
     }
-    ASSERT_LE(others.size(), 1u) << "kill " << kill_number << " left "
-                                 << others.size() << " files";
+    ASSERT_LE(others.size(), 1u)
+        << "kill " << kill_number << " left " << others.size() << " files";
     if (!others.empty()) {
       ASSERT_TRUE(is_writer_temporary(others[0])) << others[0];
       const std::string temporary = dir.prefix() + others[0];
@@ -241,11 +248,12 @@ TEST(ProfileCrashSafety, KilledWritersLeaveAWholeFileAndAtMostOneTemporary) {
       ++temporaries;
     }
   }
-  std::printf("%d kills (%d shortly after a temporary file showed up), "
-              "%d reads (whole files seen: %d %d %d %d), %d kills changed "
-              "the file, %d left a temporary file\n",
-              kKills, sightings, reads, seen[0], seen[1], seen[2], seen[3],
-              changed, temporaries);
+  std::printf(
+      "%d kills (%d shortly after a temporary file showed up), "
+      "%d reads (whole files seen: %d %d %d %d), %d kills changed "
+      "the file, %d left a temporary file\n",
+      KILLS, sightings, reads, seen[0], seen[1], seen[2], seen[3], changed,
+      temporaries);
   // Without these the kills missed what they are meant to hit.
   EXPECT_GT(changed, 0) << "no writer finished a write before its kill";
   EXPECT_GT(temporaries, 0) << "no kill fell between temporary and rename";
@@ -292,17 +300,19 @@ TEST(ProfileCrashSafety, FailedWritesReportFalseAndKeepTheOldFile) {
     void (*prepare)(const std::string&);
     mode_t folder_mode;
   };
-  for (const Case& c : {Case{"file size limit", limit_file_size, 0755},
-                        Case{"read-only folder", lose_write_permission, 0555}}) {
+  for (const Case& c :
+       {Case{"file size limit", limit_file_size, 0755},
+        Case{"read-only folder", lose_write_permission, 0555}}) {
     SCOPED_TRACE(c.name);
     test_support::TempDir dir;
     const std::string path = dir.write("pelk.ini", old_text);
     ASSERT_EQ(chmod(path.c_str(), 0644), 0);
     ASSERT_EQ(chmod(dir.prefix().c_str(), c.folder_mode), 0);
 
-    EXPECT_EQ(write_in_child(c.prepare, dir.prefix(), kLongPath), 1);
+    EXPECT_EQ(write_in_child(c.prepare, dir.prefix(), LONG_PATH), 1);
     EXPECT_TRUE(read_file(path) == old_text) << "the old file changed";
-    EXPECT_EQ(folder_entries(dir.prefix()), std::vector<std::string>{"pelk.ini"});
+    EXPECT_EQ(folder_entries(dir.prefix()),
+              std::vector<std::string>{"pelk.ini"});
     ASSERT_EQ(chmod(dir.prefix().c_str(), 0755), 0);
   }
   // Under the same size limit a write that fits goes through: the failure
@@ -326,14 +336,13 @@ TEST(ProfileCrashSafety, NextWriterRemovesOnlyDeadWritersTemporaries) {
   int held = open(live.c_str(), O_RDONLY);
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
-  EXPECT_TRUE(platform::write_profile_string("Whirl", "Allow Viewer", "Lynx",
-                                             path));
+  EXPECT_TRUE(
+      platform::write_profile_string("Whirl", "Allow Viewer", "Lynx", path));
   close(held);
   std::vector<std::string> left = folder_entries(dir.prefix());
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left,
-            (std::vector<std::string>{"pelk.ini", "pelk.ini.~live01",
-                                      "pelk.ini.~x"}));
+  EXPECT_EQ(left, (std::vector<std::string>{"pelk.ini", "pelk.ini.~live01",
+                                            "pelk.ini.~x"}));
 }
 
 }  // namespace

@@ -43,8 +43,9 @@ const hlp::Topic& by_keyword(const hlp::File& f, const std::string& keyword) {
 std::string plain_text(const helpc::Paragraph& p) {
   std::string s;
   for (const helpc::Span& span : p.spans)
-    s += span.kind == helpc::Span::line_break ? "\n"
-         : span.kind == helpc::Span::tab      ? "\t" : span.text;
+    s += span.kind == helpc::Span::LINE_BREAK ? "\n"
+         : span.kind == helpc::Span::TAB      ? "\t"
+                                              : span.text;
   return s;
 }
 
@@ -71,9 +72,9 @@ hlp::File* ShippedHelpFile::file_;
 TEST_F(ShippedHelpFile, HoldsTheInternalFilesTheViewersRead) {
   std::set<std::string> names;
   for (const auto& entry : file_->internal) names.insert(entry.first);
-  EXPECT_EQ(names, (std::set<std::string>{"|CONTEXT", "|CTXOMAP", "|FONT", "|KWBTREE",
-                                          "|KWDATA", "|KWMAP", "|SYSTEM", "|TOPIC",
-                                          "|TTLBTREE"}));
+  EXPECT_EQ(names, (std::set<std::string>{"|CONTEXT", "|CTXOMAP", "|FONT",
+                                          "|KWBTREE", "|KWDATA", "|KWMAP",
+                                          "|SYSTEM", "|TOPIC", "|TTLBTREE"}));
   EXPECT_EQ(file_->title, "Whirlo-32 V1.2 Help");
 }
 
@@ -88,7 +89,8 @@ TEST_F(ShippedHelpFile, OpensAtTheContentsTopicWhichReachesEveryTopic) {
     for (const hlp::Paragraph& p : t->paragraphs)
       for (const hlp::Jump& j : p.jumps) {
         auto it = file_->contexts.find(j.hash);
-        ASSERT_NE(it, file_->contexts.end()) << "jump \"" << j.label << "\" in " << t->title;
+        ASSERT_NE(it, file_->contexts.end())
+            << "jump \"" << j.label << "\" in " << t->title;
         const hlp::Topic* target = hlp::topic_at(*file_, it->second);
         ASSERT_NE(target, nullptr);
         if (reached.insert(target).second) todo.push_back(target);
@@ -110,9 +112,11 @@ TEST_F(ShippedHelpFile, SetupAndEveryErrorNumberAreFoundByKeywordMapAndId) {
     std::string title = "Error " + std::to_string(number);
     EXPECT_EQ(t->title, title);
     EXPECT_EQ(by_keyword(*file_, title).title, title);
-    EXPECT_NE(t->paragraphs.at(1).text.find("WHL" + std::to_string(number)), std::string::npos);
+    EXPECT_NE(t->paragraphs.at(1).text.find("WHL" + std::to_string(number)),
+              std::string::npos);
   }
-  EXPECT_EQ(numbers, (std::vector<uint32_t>{1001, 1002, 1003, 1004, 1005, 2001, 2002}));
+  EXPECT_EQ(numbers,
+            (std::vector<uint32_t>{1001, 1002, 1003, 1004, 1005, 2001, 2002}));
 }
 
 TEST_F(ShippedHelpFile, TextTitlesAndFontsRoundTrip) {
@@ -124,8 +128,10 @@ TEST_F(ShippedHelpFile, TextTitlesAndFontsRoundTrip) {
     EXPECT_EQ(file_->titles.at(read.offset), source.title);
     ASSERT_EQ(read.paragraphs.size(), source.paragraphs.size()) << source.title;
     for (size_t p = 0; p < source.paragraphs.size(); ++p)
-      EXPECT_EQ(read.paragraphs[p].text, plain_text(source.paragraphs[p])) << source.title;
-    EXPECT_EQ(read.paragraphs[0].fonts, std::vector<unsigned>{1});  // heading font
+      EXPECT_EQ(read.paragraphs[p].text, plain_text(source.paragraphs[p]))
+          << source.title;
+    EXPECT_EQ(read.paragraphs[0].fonts,
+              std::vector<unsigned>{1});  // heading font
   }
   const hlp::Topic& query = by_hash(*file_, "query_language");
   bool example_font = false;
@@ -138,13 +144,17 @@ TEST_F(ShippedHelpFile, TextTitlesAndFontsRoundTrip) {
 // pages above the leaves of |CONTEXT and |KWBTREE.
 std::string large_source(int topics) {
   std::string s = "title: Large\n\n# Start {#start}\n\n";
-  for (int i = 1; i < topics; ++i) s += "- [Topic " + std::to_string(i) + "](#t" + std::to_string(i) + ")\n";
+  for (int i = 1; i < topics; ++i)
+    s += "- [Topic " + std::to_string(i) + "](#t" + std::to_string(i) + ")\n";
   for (int i = 1; i < topics; ++i) {
     std::string n = std::to_string(i);
-    s += "\n# Topic " + n + " {#t" + n + "}\nkeywords: Keyword number " + n + "\nmap: " +
-         std::to_string(5000 + i) + "\n\nParagraph one of topic " + n +
-         ", long enough to fill the blocks a little faster than a short one would.\n\n"
-         "    example " + n + "\n    second line\n\n| a | `b` " + n + " |\n";
+    s += "\n# Topic " + n + " {#t" + n + "}\nkeywords: Keyword number " + n +
+         "\nmap: " + std::to_string(5000 + i) + "\n\nParagraph one of topic " +
+         n +
+         ", long enough to fill the blocks a little faster than a short one "
+         "would.\n\n"
+         "    example " +
+         n + "\n    second line\n\n| a | `b` " + n + " |\n";
   }
   return s;
 }
@@ -161,7 +171,8 @@ TEST(LargeHelpFile, SpansBlocksAndTreeLevelsAndStillResolvesEveryTopic) {
     EXPECT_EQ(by_hash(f, "t" + n).title, title);
     EXPECT_EQ(by_keyword(f, "Keyword number " + n).title, title);
     EXPECT_EQ(f.titles.at(by_hash(f, "t" + n).offset), title);
-    EXPECT_EQ(f.topics[i].paragraphs.at(2).text, "example " + n + "\nsecond line");
+    EXPECT_EQ(f.topics[i].paragraphs.at(2).text,
+              "example " + n + "\nsecond line");
     EXPECT_EQ(f.topics[i].paragraphs.at(3).text, "a\tb " + n);
   }
   EXPECT_EQ(f.map_numbers.size(), 399u);
@@ -177,14 +188,17 @@ void expect_rejected(const std::string& source, const std::string& message) {
     parse(source);
     ADD_FAILURE() << "accepted: " << source;
   } catch (const helpc::SourceError& e) {
-    EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find(message), std::string::npos)
+        << e.what();
   }
 }
 
 TEST(HelpSource, RejectsWhatTheFileCannotHold) {
   expect_rejected("# A {#a}\n\nSee [b](#b).\n", "unknown \"b\"");
-  expect_rejected("# A {#a}\nkeywords: K\n# B {#b}\nkeywords: k\n", "keyword \"k\" given twice");
-  expect_rejected("# A {#a}\nmap: 7\n# B {#b}\nmap: 7\n", "map number 7 given twice");
+  expect_rejected("# A {#a}\nkeywords: K\n# B {#b}\nkeywords: k\n",
+                  "keyword \"k\" given twice");
+  expect_rejected("# A {#a}\nmap: 7\n# B {#b}\nmap: 7\n",
+                  "map number 7 given twice");
   expect_rejected("# A {#a-b}\n", "letters, digits");
   expect_rejected("# A {#a}\n# B {#A}\n", "collide");
   expect_rejected("# A\n", "line 1: a heading ends in {#context_id}");
@@ -196,18 +210,19 @@ TEST(HelpSource, RejectsWhatTheFileCannotHold) {
 
 TEST(HelpSource, ReadsMarkupIntoSpans) {
   helpc::HelpDocument doc = parse(
-      "title: T\n\n# A {#a}\n\nOne [jump](#a) `code` [Whirl]\n\\`x\\` end\n\n- item\n  more\n");
+      "title: T\n\n# A {#a}\n\nOne [jump](#a) `code` [Whirl]\n\\`x\\` end\n\n- "
+      "item\n  more\n");
   const helpc::Topic& t = doc.topics.at(0);
   ASSERT_EQ(t.paragraphs.size(), 3u);
   const std::vector<helpc::Span>& s = t.paragraphs[1].spans;
   ASSERT_EQ(s.size(), 5u);
-  EXPECT_EQ(s[1].kind, helpc::Span::jump);
+  EXPECT_EQ(s[1].kind, helpc::Span::JUMP);
   EXPECT_EQ(s[1].text, "jump");
   EXPECT_EQ(s[1].target, "a");
   EXPECT_TRUE(s[3].code);
   EXPECT_EQ(s[4].text, " [Whirl] `x` end");
   EXPECT_EQ(plain_text(t.paragraphs[2]), "\x95\titem more");
-  EXPECT_EQ(t.paragraphs[2].kind, helpc::Paragraph::bullet);
+  EXPECT_EQ(t.paragraphs[2].kind, helpc::Paragraph::BULLET);
 }
 
 }  // namespace

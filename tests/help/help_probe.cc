@@ -30,7 +30,8 @@ BOOL CALLBACK match_child(HWND w, LPARAM param) {
   GetClassNameA(w, name, sizeof name);
   GetWindowTextA(w, text, sizeof text);
   bool class_ok = std::string(name).rfind(s->class_prefix, 0) == 0;
-  bool text_ok = !s->text || std::string(text).find(s->text) != std::string::npos;
+  bool text_ok =
+      !s->text || std::string(text).find(s->text) != std::string::npos;
   if (class_ok && text_ok) {
     s->found = w;
     return FALSE;
@@ -46,11 +47,13 @@ HWND child(HWND parent, const char* class_prefix, const char* text = nullptr) {
 
 std::string window_text(HWND w) {
   DWORD_PTR length = 0;
-  SendMessageTimeoutA(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+  SendMessageTimeoutA(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                      &length);
   std::string text(length + 1, '\0');
   DWORD_PTR copied = 0;
-  SendMessageTimeoutA(w, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
-                      SMTO_ABORTIFHUNG, 5000, &copied);
+  SendMessageTimeoutA(w, WM_GETTEXT, text.size(),
+                      reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+                      5000, &copied);
   text.resize(copied);
   return text;
 }
@@ -103,9 +106,11 @@ int choose_in_index(const char* keyword) {
   HWND sheet = wait_for_window("Help topics");
   HWND list = sheet ? child(sheet, "ListBox") : nullptr;
   if (!list) return std::fprintf(stderr, "no Index list\n"), 1;
-  for (int tries = 0; tries < 40 && SendMessageA(list, LB_GETCOUNT, 0, 0) <= 0; ++tries)
+  for (int tries = 0; tries < 40 && SendMessageA(list, LB_GETCOUNT, 0, 0) <= 0;
+       ++tries)
     Sleep(250);
-  LRESULT at = SendMessageA(list, LB_FINDSTRINGEXACT, -1, reinterpret_cast<LPARAM>(keyword));
+  LRESULT at = SendMessageA(list, LB_FINDSTRINGEXACT, -1,
+                            reinterpret_cast<LPARAM>(keyword));
   if (at == LB_ERR) return std::fprintf(stderr, "keyword not listed\n"), 1;
   SendMessageA(list, LB_SETCURSEL, at, 0);
   HWND ok = child(sheet, "Button", "OK");
@@ -116,7 +121,8 @@ int choose_in_index(const char* keyword) {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: help_probe contents|context|key|index|read|quit ...\n");
+  std::fprintf(stderr,
+               "usage: help_probe contents|context|key|index|read|quit ...\n");
   return 2;
 }
 
@@ -135,11 +141,14 @@ int main(int argc, char** argv) {
     return print_topic();
   }
   if (mode == "context" && argc == 4) {
-    if (!WinHelpA(nullptr, file, HELP_CONTEXT, std::strtoul(argv[3], nullptr, 10))) return 1;
+    if (!WinHelpA(nullptr, file, HELP_CONTEXT,
+                  std::strtoul(argv[3], nullptr, 10)))
+      return 1;
     return print_topic();
   }
   if (mode == "key" && argc == 4) {
-    BOOL ok = WinHelpA(nullptr, file, HELP_KEY, reinterpret_cast<ULONG_PTR>(argv[3]));
+    BOOL ok =
+        WinHelpA(nullptr, file, HELP_KEY, reinterpret_cast<ULONG_PTR>(argv[3]));
     std::printf("WinHelpA(HELP_KEY) returned %d\n", ok);
     return ok ? 0 : 1;
   }

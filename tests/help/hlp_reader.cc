@@ -18,15 +18,23 @@ struct Cursor {
   const Bytes& b;
   size_t at = 0;
   size_t end;
-  Cursor(const Bytes& bytes, size_t from = 0) : b(bytes), at(from), end(bytes.size()) {}
-  Cursor(const Bytes& bytes, size_t from, size_t to) : b(bytes), at(from), end(to) {}
+  Cursor(const Bytes& bytes, size_t from = 0)
+      : b(bytes), at(from), end(bytes.size()) {}
+  Cursor(const Bytes& bytes, size_t from, size_t to)
+      : b(bytes), at(from), end(to) {}
 
   unsigned u8() {
     require(at < end, "read past the end");
     return b[at++];
   }
-  unsigned u16() { unsigned lo = u8(); return lo | u8() << 8; }
-  uint32_t u32() { uint32_t lo = u16(); return lo | uint32_t{u16()} << 16; }
+  unsigned u16() {
+    unsigned lo = u8();
+    return lo | u8() << 8;
+  }
+  uint32_t u32() {
+    uint32_t lo = u16();
+    return lo | uint32_t{u16()} << 16;
+  }
   std::string cstr() {
     std::string s;
     for (unsigned c; (c = u8()) != 0;) s += static_cast<char>(c);
@@ -139,9 +147,11 @@ Entries leaf_entries(const Tree& t, unsigned page, const EntrySize& key_size,
 
 // Every entry in leaf order; each must be found again from the root.
 Entries read_tree(const Bytes& data, const EntrySize& key_size,
-                  const EntrySize& value_size, const Less& less, unsigned* levels) {
+                  const EntrySize& value_size, const Less& less,
+                  unsigned* levels) {
   Tree t = tree_header(data);
-  unsigned page = descend(t, {}, key_size, [](const Bytes&, const Bytes&) { return true; });
+  unsigned page =
+      descend(t, {}, key_size, [](const Bytes&, const Bytes&) { return true; });
   Entries all;
   unsigned previous = 0xFFFF;
   while (page != 0xFFFF) {
@@ -149,8 +159,10 @@ Entries read_tree(const Bytes& data, const EntrySize& key_size,
     require(links.u16() == previous, "B+ tree previous-page link");
     Entries e = leaf_entries(t, page, key_size, value_size);
     for (const auto& entry : e) {
-      require(descend(t, entry.first, key_size, less) == page, "B+ tree index finds no entry");
-      require(all.empty() || less(all.back().first, entry.first), "B+ tree order");
+      require(descend(t, entry.first, key_size, less) == page,
+              "B+ tree index finds no entry");
+      require(all.empty() || less(all.back().first, entry.first),
+              "B+ tree order");
       all.push_back(entry);
     }
     previous = page;
@@ -161,11 +173,16 @@ Entries read_tree(const Bytes& data, const EntrySize& key_size,
   return all;
 }
 
-size_t cstr_size(const uint8_t* p) { return std::strlen(reinterpret_cast<const char*>(p)) + 1; }
-EntrySize fixed(size_t n) { return [n](const uint8_t*) { return n; }; }
+size_t cstr_size(const uint8_t* p) {
+  return std::strlen(reinterpret_cast<const char*>(p)) + 1;
+}
+EntrySize fixed(size_t n) {
+  return [n](const uint8_t*) { return n; };
+}
 
 uint32_t le32(const Bytes& b, size_t at = 0) {
-  return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | uint32_t{b.at(at + 3)} << 24;
+  return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 |
+         uint32_t{b.at(at + 3)} << 24;
 }
 
 std::string as_string(const Bytes& b) {
@@ -184,7 +201,8 @@ void read_directory(const Bytes& bytes, File& f) {
     Cursor c(bytes, at);
     uint32_t reserved = c.u32(), used = c.u32();
     require(c.u8() == flags, "internal file flags");
-    require(reserved >= used + 9 && at + reserved <= bytes.size(), "internal file size");
+    require(reserved >= used + 9 && at + reserved <= bytes.size(),
+            "internal file size");
     return c.take(used);
   };
   Bytes dir = internal(directory, 4);
@@ -192,7 +210,8 @@ void read_directory(const Bytes& bytes, File& f) {
     return std::strcmp(reinterpret_cast<const char*>(a.data()),
                        reinterpret_cast<const char*>(b.data())) < 0;
   };
-  for (const auto& [name, offset] : read_tree(dir, cstr_size, fixed(4), by_strcmp, nullptr))
+  for (const auto& [name, offset] :
+       read_tree(dir, cstr_size, fixed(4), by_strcmp, nullptr))
     f.internal[as_string(name)] = internal(le32(offset), 0);
 }
 
@@ -205,7 +224,8 @@ const Bytes& need(const File& f, const std::string& name) {
 void read_system(File& f) {
   const Bytes& s = need(f, "|SYSTEM");
   Cursor c(s);
-  require(c.u16() == 0x036C && c.u16() == 21 && c.u16() == 1, "|SYSTEM version");
+  require(c.u16() == 0x036C && c.u16() == 21 && c.u16() == 1,
+          "|SYSTEM version");
   c.u32();
   f.system_flags = c.u16();
   while (!c.done()) {
@@ -232,7 +252,8 @@ Bytes lz77(const Bytes& in, size_t from, size_t to) {
       i += 2;
       size_t distance = (code & 0xFFF) + 1;
       require(distance <= out.size(), "LZ77 reference before the start");
-      for (unsigned n = 3 + (code >> 12); n > 0; --n) out.push_back(out[out.size() - distance]);
+      for (unsigned n = 3 + (code >> 12); n > 0; --n)
+        out.push_back(out[out.size() - distance]);
     }
   }
   return out;
@@ -242,7 +263,8 @@ Paragraph read_paragraph(const Bytes& block, size_t at, uint32_t data_len1,
                          uint32_t data_len2, unsigned* characters) {
   Cursor format(block, at + 21, at + data_len1);
   Cursor text(block, at + data_len1, at + data_len1 + data_len2);
-  require(compressed_long(format) == static_cast<int32_t>(data_len2), "TopicSize");
+  require(compressed_long(format) == static_cast<int32_t>(data_len2),
+          "TopicSize");
   unsigned length = compressed_ushort(format);
   format.take(4);
   unsigned bits = format.u16();
@@ -264,11 +286,23 @@ Paragraph read_paragraph(const Bytes& block, size_t at, uint32_t data_len1,
     if (command == 0xFF) break;
     switch (command) {
       case 0x80: p.fonts.push_back(format.u16()); break;
-      case 0x81: p.text += '\n'; ++counted; break;
+      case 0x81:
+        p.text += '\n';
+        ++counted;
+        break;
       case 0x82: ++counted; break;
-      case 0x83: p.text += '\t'; ++counted; break;
-      case 0x89: require(in_jump, "hotspot end outside a jump"); in_jump = false; break;
-      case 0xE3: p.jumps.push_back({static_cast<int32_t>(format.u32()), ""}); in_jump = true; break;
+      case 0x83:
+        p.text += '\t';
+        ++counted;
+        break;
+      case 0x89:
+        require(in_jump, "hotspot end outside a jump");
+        in_jump = false;
+        break;
+      case 0xE3:
+        p.jumps.push_back({static_cast<int32_t>(format.u32()), ""});
+        in_jump = true;
+        break;
       default: throw std::runtime_error("unknown text command");
     }
   }
@@ -296,7 +330,8 @@ void read_topics(File& f) {
     if (b != last_block) characters = 0;
     last_block = b;
     Cursor c(blocks[b], at);
-    uint32_t block_size = c.u32(), len2 = c.u32(), prev = c.u32(), next = c.u32(), len1 = c.u32();
+    uint32_t block_size = c.u32(), len2 = c.u32(), prev = c.u32(),
+             next = c.u32(), len1 = c.u32();
     unsigned type = c.u8();
     require(at + block_size <= blocks[b].size(), "record crosses its block");
     require(block_size == len1 + len2, "BlockSize");
@@ -307,7 +342,8 @@ void read_topics(File& f) {
     } else {
       require(type == 0x20 && !f.topics.empty(), "unexpected record type");
       unsigned n;
-      f.topics.back().paragraphs.push_back(read_paragraph(blocks[b], at, len1, len2, &n));
+      f.topics.back().paragraphs.push_back(
+          read_paragraph(blocks[b], at, len1, len2, &n));
       characters += n;
     }
     previous = pos;
@@ -321,8 +357,8 @@ void read_lookups(File& f) {
   Less signed_less = [](const Bytes& a, const Bytes& b) {
     return static_cast<int32_t>(le32(a)) < static_cast<int32_t>(le32(b));
   };
-  for (const auto& [k, v] : read_tree(need(f, "|CONTEXT"), fixed(4), fixed(4), signed_less,
-                                      &f.context_levels))
+  for (const auto& [k, v] : read_tree(need(f, "|CONTEXT"), fixed(4), fixed(4),
+                                      signed_less, &f.context_levels))
     f.contexts[static_cast<int32_t>(le32(k))] = le32(v);
 
   Less caseless = [](const Bytes& a, const Bytes& b) {
@@ -330,15 +366,19 @@ void read_lookups(File& f) {
                       reinterpret_cast<const char*>(b.data())) < 0;
   };
   const Bytes& kwdata = need(f, "|KWDATA");
-  for (const auto& [k, v] : read_tree(need(f, "|KWBTREE"), cstr_size, fixed(6), caseless,
-                                      &f.keyword_levels)) {
+  for (const auto& [k, v] : read_tree(need(f, "|KWBTREE"), cstr_size, fixed(6),
+                                      caseless, &f.keyword_levels)) {
     KeywordEntry e{as_string(k), {}};
     unsigned count = v[0] | v[1] << 8;
-    for (unsigned i = 0; i < count; ++i) e.offsets.push_back(le32(kwdata, le32(v, 2) + 4 * i));
+    for (unsigned i = 0; i < count; ++i)
+      e.offsets.push_back(le32(kwdata, le32(v, 2) + 4 * i));
     f.keywords.push_back(e);
   }
-  Less by_offset = [](const Bytes& a, const Bytes& b) { return le32(a) < le32(b); };
-  for (const auto& [k, v] : read_tree(need(f, "|TTLBTREE"), fixed(4), cstr_size, by_offset, nullptr))
+  Less by_offset = [](const Bytes& a, const Bytes& b) {
+    return le32(a) < le32(b);
+  };
+  for (const auto& [k, v] :
+       read_tree(need(f, "|TTLBTREE"), fixed(4), cstr_size, by_offset, nullptr))
     f.titles[le32(k)] = as_string(v);
 
   Cursor map(need(f, "|CTXOMAP"));
@@ -352,8 +392,9 @@ void read_lookups(File& f) {
 void check_keyword_map(const File& f) {
   Tree t = tree_header(need(f, "|KWBTREE"));
   Cursor map(need(f, "|KWMAP"));
-  unsigned pages = map.u16(), first = 0, page = descend(t, {}, cstr_size,
-      [](const Bytes&, const Bytes&) { return true; });
+  unsigned pages = map.u16(), first = 0,
+           page = descend(t, {}, cstr_size,
+                          [](const Bytes&, const Bytes&) { return true; });
   for (unsigned i = 0; i < pages; ++i) {
     require(map.u32() == first && map.u16() == page, "|KWMAP entry");
     Cursor links(*t.data, page_at(t, page) + 2);

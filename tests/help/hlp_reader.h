@@ -1,8 +1,8 @@
 // An independent reader of help files, for round-trip tests of the
 // compiler's output. It checks the structures as it goes and throws
 // std::runtime_error at the first inconsistency.
-#ifndef TESTS_HELP_HLP_READER_H_
-#define TESTS_HELP_HLP_READER_H_
+#ifndef WHIRLO_TESTS_HELP_HLP_READER_H
+#define WHIRLO_TESTS_HELP_HLP_READER_H
 
 #include <cstdint>
 #include <map>
@@ -56,4 +56,4 @@ const Topic* topic_at(const File& f, uint32_t offset);
 
 }  // namespace hlp
 
-#endif  // TESTS_HELP_HLP_READER_H_
+#endif  // WHIRLO_TESTS_HELP_HLP_READER_H

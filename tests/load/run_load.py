@@ -35,8 +35,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "tools"))
 import lighttpd_site  # noqa: E402
+from webstack import MOZILLA  # noqa: E402
 
-MOZILLA = "Mozilla/5.0 (X11; Linux x86_64)"
 LYNX = "Lynx/2.8.9rel.1"
 MISSING_PICTURES_EXIT = 237  # whirlo32's exit code with the WHL1005 page
 

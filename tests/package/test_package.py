@@ -25,18 +25,17 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(REPO, "tests", "bridge"))
-from bridge_env import body_of, free_port, http_get, stop, wait_for_port  # noqa: E402
+sys.path.insert(0, os.path.join(REPO, "tests", "lib"))
+import servers  # noqa: E402
+from webstack import MOZILLA, body_of, free_port, http_get, stop  # noqa: E402
 
 BUILD = None
 PACKAGE = "whirlo32"
 CGIDIR = "/usr/lib/whirlo32"
-MOZILLA = "Mozilla/5.0 (X11; Linux x86_64)"
 LYNX = "Lynx/2.8.9"
 LIGHTTPD_LINK = "/etc/lighttpd/conf-enabled/50-whirlo32.conf"
 APACHE_LINK = "/etc/apache2/conf-enabled/whirlo32.conf"
 SYSTEMD_LINK = "/etc/systemd/system/sockets.target.wants/whirlo32-fastcgi.socket"
-APACHE_MODULES = "/usr/lib/apache2/modules"
 CONFFILES = {"/etc/pelk.ini", "/etc/lighttpd/conf-available/50-whirlo32.conf",
              "/etc/apache2/conf-available/whirlo32.conf",
              "/etc/nginx/snippets/whirlo32.conf"}
@@ -148,8 +147,7 @@ class ActivatedBridge:
 
     def stop(self):
         """Ends the bridge as systemd stops it; its exit code."""
-        self.process.terminate()
-        code = self.process.wait(timeout=10)
+        code = stop(self.process)
         self.listener.close()
         for folder in reversed(self.made):
             shutil.rmtree(folder, ignore_errors=True)
@@ -212,57 +210,33 @@ class InstallPrefix(unittest.TestCase):
             self.assertIn(b"--sometext", expected)
 
 
-def lighttpd_config(root, port):
+def lighttpd_config(root, logs, port):
     """A main configuration like Debian's, on 127.0.0.1, that takes the
     enabled snippets from /etc/lighttpd/conf-enabled."""
     return """server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect")
 server.document-root = "%(root)s"
-server.errorlog = "%(root)s/logs/lighttpd-error.log"
+server.errorlog = "%(logs)s/lighttpd-error.log"
 server.username = "www-data"
 server.groupname = "www-data"
 server.bind = "127.0.0.1"
 server.port = %(port)d
 include "/etc/lighttpd/conf-enabled/*.conf"
-""" % {"root": root, "port": port}
+""" % {"root": root, "logs": logs, "port": port}
 
 
-def apache_config(root, port):
-    modules = "".join("LoadModule %s_module %s/mod_%s.so\n" % (name, APACHE_MODULES, name)
-                      for name in ("mpm_prefork", "authz_core", "alias", "cgi", "env",
-                                   "mime"))
-    return modules + """User www-data
-Group www-data
-ServerRoot "%(root)s"
-ServerName 127.0.0.1
-Listen 127.0.0.1:%(port)d
-PidFile "%(root)s/apache.pid"
-ErrorLog "%(root)s/logs/apache-error.log"
-DefaultRuntimeDir "%(root)s"
-Mutex file:%(root)s default
-StartServers 2
+def apache_config(root, logs, port):
+    return servers.apache_config(
+        logs, port, ("mpm_prefork", "authz_core", "alias", "cgi", "env", "mime"),
+        """StartServers 2
 TypesConfig /etc/mime.types
-DocumentRoot "%(root)s"
-<Directory />
-  Require all denied
-</Directory>
+DocumentRoot "%s"
 IncludeOptional /etc/apache2/conf-enabled/whirlo32.conf
-""" % {"root": root, "port": port}
+""" % root, user=("www-data", "www-data"))
 
 
-def nginx_config(root, port):
-    return """user www-data;
-daemon off;
-pid %(root)s/nginx.pid;
-error_log %(root)s/logs/nginx-error.log;
-events {}
-http {
-  access_log off;
-  server {
-    listen 127.0.0.1:%(port)d;
-    include /etc/nginx/snippets/whirlo32.conf;
-  }
-}
-""" % {"root": root, "port": port}
+def nginx_config(root, logs, port):
+    return servers.nginx_config(logs, port, "    include /etc/nginx/snippets/whirlo32.conf;\n",
+                                user="www-data")
 
 
 class Installed(unittest.TestCase):
@@ -280,31 +254,24 @@ class Installed(unittest.TestCase):
         run("systemctl", "enable", "whirlo32-fastcgi.socket")
         cls.root = tempfile.mkdtemp(prefix="whirlo-package-")
         os.chmod(cls.root, 0o755)
-        os.mkdir(os.path.join(cls.root, "logs"))
-        shutil.chown(os.path.join(cls.root, "logs"), "www-data", "www-data")
-        cls.servers = []
+        # The servers' configurations and logs, writable by their children.
+        cls.logs = os.path.join(cls.root, "logs")
+        os.mkdir(cls.logs)
+        shutil.chown(cls.logs, "www-data", "www-data")
+        cls.started = []
 
     @classmethod
     def tearDownClass(cls):
-        for server in cls.servers:
-            stop(server)
+        for server in cls.started:
+            server.stop()
         shutil.rmtree(cls.root, ignore_errors=True)
 
-    def start(self, name, *command):
-        """Starts a server on a free port with the configuration that
-        NAME_config makes; "{}" in COMMAND stands for its path."""
+    def start(self, name, config):
+        """Starts server name on a free port with the configuration that
+        config(root, logs, port) makes; the port."""
         port = free_port()
-        config = os.path.join(self.root, name + ".conf")
-        with open(config, "w") as handle:
-            handle.write(globals()[name + "_config"](self.root, port))
-        # A session of its own: Apache signals its whole process group.
-        log = os.path.join(self.root, "logs", name + "-output.log")
-        with open(log, "w") as output:
-            server = subprocess.Popen([word.replace("{}", config) for word in command],
-                                      stdin=subprocess.DEVNULL, stdout=output,
-                                      stderr=subprocess.STDOUT, start_new_session=True)
-        self.servers.append(server)
-        wait_for_port(port, server)
+        self.started.append(servers.start(name, self.logs, config(self.root, self.logs, port),
+                                          port))
         return port
 
     def get(self, port, target, agent=MOZILLA):
@@ -313,7 +280,7 @@ class Installed(unittest.TestCase):
         return response
 
     def test_lighttpd_serves_the_installed_program(self):
-        port = self.start("lighttpd", "/usr/sbin/lighttpd", "-D", "-f", "{}")
+        port = self.start("lighttpd", lighttpd_config)
         for query in QUERIES:
             for name, agent in (("nph-whirlo32.cgi", MOZILLA), ("whirlo32.cgi", LYNX)):
                 with self.subTest(query=query, name=name):
@@ -347,10 +314,10 @@ class Installed(unittest.TestCase):
         self.assertGreater(ended - first_part, 0.5)
 
     def test_lighttpd_streams_the_paced_parts(self):
-        self.assert_streams(self.start("lighttpd", "/usr/sbin/lighttpd", "-D", "-f", "{}"))
+        self.assert_streams(self.start("lighttpd", lighttpd_config))
 
     def test_apache_serves_the_installed_program(self):
-        port = self.start("apache", "/usr/sbin/apache2", "-f", "{}", "-DFOREGROUND")
+        port = self.start("apache", apache_config)
         for query in QUERIES[:2]:
             with self.subTest(query=query):
                 self.assertEqual(self.get(port, cgi_target("nph-whirlo32.cgi", query)),
@@ -365,10 +332,10 @@ class Installed(unittest.TestCase):
 
     def test_nginx_serves_through_the_fastcgi_service(self):
         # Relative includes are found beside the main configuration.
-        os.symlink("/etc/nginx/fastcgi_params", os.path.join(self.root, "fastcgi_params"))
+        os.symlink("/etc/nginx/fastcgi_params", os.path.join(self.logs, "fastcgi_params"))
         bridge = ActivatedBridge()
         try:
-            port = self.start("nginx", "/usr/sbin/nginx", "-c", "{}")
+            port = self.start("nginx", nginx_config)
             for query in QUERIES[:3]:
                 for name, agent in (("nph-whirlo32.cgi", MOZILLA), ("whirlo32.cgi", LYNX)):
                     with self.subTest(query=query, name=name):

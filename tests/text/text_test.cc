@@ -64,7 +64,9 @@ TEST(WriteAll, RetriesShortWritesAndStopsAtFailure) {
   EXPECT_TRUE(text::write_all("hello", 5, two_at_a_time));
   EXPECT_EQ(out, "hello");
   int calls = 0;
-  auto failing = [&calls](const char*, std::size_t) { return ++calls > 1 ? -1L : 1L; };
+  auto failing = [&calls](const char*, std::size_t) {
+    return ++calls > 1 ? -1L : 1L;
+  };
   EXPECT_FALSE(text::write_all("abc", 3, failing));
   EXPECT_EQ(calls, 2);
 }

@@ -2,27 +2,32 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace {
 
 using cgi::command_tail;
 using cgi::data_file_path;
 
-TEST(CommandTail, ProgramNameIsSkipped) {
-  EXPECT_EQ(command_tail("whirlo32.exe c:\\tmp\\req.ini"), "c:\\tmp\\req.ini");
-  EXPECT_EQ(command_tail("\"c:\\Program Files\\whirlo32.exe\" req.ini x"),
-            "req.ini x");
-  EXPECT_EQ(command_tail("\"unclosed quote req.ini"), "");
-  EXPECT_EQ(command_tail("w\xe9xe req.ini"), "req.ini");
-  // A first byte of 32 or less means an empty program name.
-  EXPECT_EQ(command_tail(" \treq.ini"), "req.ini");
-}
-
-TEST(CommandTail, SeparatorsAfterTheNameAreBytes1To32) {
-  EXPECT_EQ(command_tail("prog\t\t req.ini"), "req.ini");
-  EXPECT_EQ(command_tail("prog \x01\x1f\x20req.ini"), "req.ini");
-  EXPECT_EQ(command_tail("prog   "), "");
-  EXPECT_EQ(command_tail("prog"), "");
-  EXPECT_EQ(command_tail("prog \x7fx"), "\x7fx");
+TEST(CommandTail, SkipsTheProgramNameAndTheSeparatorsAfterIt) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"whirlo32.exe c:\\tmp\\req.ini", "c:\\tmp\\req.ini"},
+      {"\"c:\\Program Files\\whirlo32.exe\" req.ini x", "req.ini x"},
+      {"\"unclosed quote req.ini", ""},
+      {"w\xe9xe req.ini", "req.ini"},
+      // A first byte of 32 or less means an empty program name.
+      {" \treq.ini", "req.ini"},
+      // The separators after the name are the bytes 1 to 32.
+      {"prog\t\t req.ini", "req.ini"},
+      {"prog \x01\x1f\x20req.ini", "req.ini"},
+      {"prog   ", ""},
+      {"prog", ""},
+      {"prog \x7fx", "\x7fx"},
+  };
+  for (const auto& [line, tail] : cases) {
+    EXPECT_EQ(command_tail(line), tail) << line;
+  }
 }
 
 TEST(CommandTail, PathEndsAtTheFirstBlankOnly) {

@@ -14,11 +14,11 @@ namespace {
 using namespace cgi;
 using test_support::TempDir;
 
-const char kStatus[] = "HTTP/1.0 200 OK\n";
-const char kMultipart[] =
+const char STATUS[] = "HTTP/1.0 200 OK\n";
+const char MULTIPART[] =
     "Content-type: multipart/x-mixed-replace;boundary=sometext\n"
     "\n--sometext\n";
-const char kErrorPage[] =
+const char ERROR_PAGE[] =
     "Content-type: text/html\n\n<html><body>Whirlo-32 V1.2, error : WHL1005 "
     "(cannot open picture files)</body></html>\n--sometext\n";
 
@@ -62,19 +62,21 @@ class PlayerTest : public ::testing::Test {
 
 TEST_F(PlayerTest, CountedRangeIsPlayedInLayoutA) {
   frames(1, 4);
-  EXPECT_EQ(play("f"), kStatus + std::string(kMultipart) + parts({1, 2, 3, 4}));
+  EXPECT_EQ(play("f"), STATUS + std::string(MULTIPART) + parts({1, 2, 3, 4}));
   EXPECT_EQ(result_, 0);
-  EXPECT_EQ(play("f?.GIF?D"), kStatus + std::string(kMultipart) + parts({4, 3, 2, 1}));
+  EXPECT_EQ(play("f?.GIF?D"),
+            STATUS + std::string(MULTIPART) + parts({4, 3, 2, 1}));
 }
 
 TEST_F(PlayerTest, EmptyRangesGiveTheErrorPage) {
   std::ostringstream message;
-  write_error(message, kNoPictures);
+  write_error(message, NO_PICTURES);
   for (const char* query : {"f", "f?.GIF?S=====5", "f?.GIF?S=====3?E===3",
                             "f?.GIF?S=====4?E===2"}) {
     for (bool animates : {true, false}) {
-      EXPECT_EQ(play(query, animates), kStatus + std::string(kErrorPage)) << query;
-      EXPECT_EQ(result_, kNoPictures);
+      EXPECT_EQ(play(query, animates), STATUS + std::string(ERROR_PAGE))
+          << query;
+      EXPECT_EQ(result_, NO_PICTURES);
       EXPECT_EQ(errors_, message.str());
     }
     frames(1, 1);  // only the start frame: still an empty range
@@ -94,8 +96,9 @@ TEST_F(PlayerTest, CountingStopsAtTheFirstGapAndBefore99) {
 TEST_F(PlayerTest, RepeatCounts) {
   frames(1, 2);
   std::string up = parts({1, 2}), down = parts({2, 1});
-  std::string head = kStatus + std::string(kMultipart);
-  EXPECT_EQ(play("f?.GIF?U?D?L====2"), head + up + down + up + down + up + down);
+  std::string head = STATUS + std::string(MULTIPART);
+  EXPECT_EQ(play("f?.GIF?U?D?L====2"),
+            head + up + down + up + down + up + down);
   EXPECT_EQ(play("f?.GIF?U?L====2?D"), head + up + up + up);
   EXPECT_EQ(play("f?.GIF?L====1"), head + up + up);
   EXPECT_EQ(play("f?.GIF?U?L====12?D"), head + up);
@@ -105,34 +108,35 @@ TEST_F(PlayerTest, RepeatCounts) {
 TEST_F(PlayerTest, SinglePictureStepsUseLayoutB) {
   frames(1, 3);
   dir_.write("LOGO.JPG", "logo");
-  EXPECT_EQ(play("f?.GIF?P====2"), kStatus + part(frame(2)));
-  EXPECT_EQ(play("f?.GIF?P====LOGO.JPG"),
-            kStatus + std::string("Content-type: image/jpeg\n\nlogo\n--sometext\n"));
+  EXPECT_EQ(play("f?.GIF?P====2"), STATUS + part(frame(2)));
+  EXPECT_EQ(
+      play("f?.GIF?P====LOGO.JPG"),
+      STATUS + std::string("Content-type: image/jpeg\n\nlogo\n--sometext\n"));
   EXPECT_EQ(play("f?.GIF?P====2?P====3"),
-            kStatus + std::string(kMultipart) + parts({2, 3}));
+            STATUS + std::string(MULTIPART) + parts({2, 3}));
   // A missing single picture leaves the status line alone.
-  EXPECT_EQ(play("f?.GIF?P====NONE"), kStatus);
+  EXPECT_EQ(play("f?.GIF?P====NONE"), STATUS);
 }
 
 TEST_F(PlayerTest, ViewerThatDoesNotAnimateGetsTheStillPicture) {
   frames(1, 3);
-  EXPECT_EQ(play("f?.GIF?U?D?R", false), kStatus + part(frame(1)));
-  EXPECT_EQ(play("f?.GIF?N======3", false), kStatus + part(frame(3)));
+  EXPECT_EQ(play("f?.GIF?U?D?R", false), STATUS + part(frame(1)));
+  EXPECT_EQ(play("f?.GIF?N======3", false), STATUS + part(frame(3)));
 }
 
 TEST_F(PlayerTest, RandomPlayersDrawBelowTheEndFrame) {
   frames(3, 9);
   RandomGenerator random;
   random.seed(fixed_clock());
-  std::string expected = kStatus + std::string(kMultipart);
+  std::string expected = STATUS + std::string(MULTIPART);
   for (int k = 0; k < 7; ++k) expected += part(frame(3 + random.next() % 6));
   EXPECT_EQ(play("f?.GIF?R?S=====3?E===9"), expected);
 
   random.seed(fixed_clock());
   std::string one = part(frame(3 + random.next() % 6));
-  EXPECT_EQ(play("f?.GIF?O?S=====3?E===9"), kStatus + one);
+  EXPECT_EQ(play("f?.GIF?O?S=====3?E===9"), STATUS + one);
   EXPECT_EQ(play("f?.GIF?O?S=====3?E===9?L====3"),
-            kStatus + std::string(kMultipart) + one + one + one + one);
+            STATUS + std::string(MULTIPART) + one + one + one + one);
 }
 
 TEST(RandomGenerator, KnownSequence) {
@@ -148,27 +152,30 @@ TEST_F(PlayerTest, NamesThatLeaveTheDirectoryDoNotExist) {
   TempDir outside;
   outside.write("SECRET.GIF", "secret");
   std::string up = parts({1, 2, 3});
-  std::string head = kStatus + std::string(kMultipart);
-  for (std::string name : {std::string("..") + "/x/SECRET", outside.prefix() + "SECRET",
-                           std::string("A\\B"), std::string("C:SECRET")}) {
+  std::string head = STATUS + std::string(MULTIPART);
+  for (std::string name :
+       {std::string("..") + "/x/SECRET", outside.prefix() + "SECRET",
+        std::string("A\\B"), std::string("C:SECRET")}) {
     EXPECT_EQ(play("f?.GIF?P====" + name + "?U"), head + up) << name;
-    EXPECT_EQ(play("f?.GIF?N======" + name, false), kStatus) << name;
+    EXPECT_EQ(play("f?.GIF?N======" + name, false), STATUS) << name;
   }
-  EXPECT_EQ(play(outside.prefix() + "SECRET"), kStatus + std::string(kErrorPage));
+  EXPECT_EQ(play(outside.prefix() + "SECRET"),
+            STATUS + std::string(ERROR_PAGE));
 }
 
 TEST_F(PlayerTest, WindowsDeviceNamesDoNotExist) {
   // On Windows these names open devices; here they are ordinary files.
-  for (const char* name : {"COM1.GIF", "COM2.GIF", "NUL.GIF", "LPT1.JPG", "AUX.GIF"}) {
+  for (const char* name :
+       {"COM1.GIF", "COM2.GIF", "NUL.GIF", "LPT1.JPG", "AUX.GIF"}) {
     dir_.write(name, "device");
   }
-  EXPECT_EQ(play("COM?.GIF?S=====1?E===2"), kStatus + std::string(kMultipart));
-  EXPECT_EQ(play("COM"), kStatus + std::string(kErrorPage));
+  EXPECT_EQ(play("COM?.GIF?S=====1?E===2"), STATUS + std::string(MULTIPART));
+  EXPECT_EQ(play("COM"), STATUS + std::string(ERROR_PAGE));
   frames(1, 2);
   EXPECT_EQ(play("f?.GIF?P====nul?P====lpt1.jpg?P====AUX.GIF"),
-            kStatus + std::string(kMultipart));
+            STATUS + std::string(MULTIPART));
   dir_.write("CONSOLE.GIF", "not a device");
-  EXPECT_EQ(play("f?.GIF?P====CONSOLE"), kStatus + part("not a device"));
+  EXPECT_EQ(play("f?.GIF?P====CONSOLE"), STATUS + part("not a device"));
 }
 
 TEST_F(PlayerTest, OverlongPathsDoNotExist) {
@@ -177,8 +184,9 @@ TEST_F(PlayerTest, OverlongPathsDoNotExist) {
   dir_.write(name + "1.GIF", "1");
   dir_.write(name + "2.GIF", "2");
   ASSERT_GT(dir_.prefix().size() + name.size() + 5, 255u);
-  EXPECT_EQ(play(name + "?.GIF?S=====1?E===2"), kStatus + std::string(kMultipart));
-  EXPECT_EQ(play(name), kStatus + std::string(kErrorPage));
+  EXPECT_EQ(play(name + "?.GIF?S=====1?E===2"),
+            STATUS + std::string(MULTIPART));
+  EXPECT_EQ(play(name), STATUS + std::string(ERROR_PAGE));
 }
 
 }  // namespace

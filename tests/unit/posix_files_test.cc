@@ -86,13 +86,13 @@ TEST(CopyFile, RefusesMissingSourceDirectoriesAndItself) {
   EXPECT_FALSE(platform::copy_file(source, source, false));
   EXPECT_FALSE(platform::copy_file(dir.prefix() + "SAME", source, false));
   EXPECT_EQ(read_file(source), "keep me");
-  EXPECT_FALSE(platform::copy_file(dir.prefix() + "missing",
-                                   dir.prefix() + "x", false));
+  EXPECT_FALSE(
+      platform::copy_file(dir.prefix() + "missing", dir.prefix() + "x", false));
   EXPECT_FALSE(std::filesystem::exists(dir.prefix() + "x"));
   std::filesystem::create_directory(dir.prefix() + "sub");
   EXPECT_FALSE(platform::copy_file(source, dir.prefix() + "sub", false));
-  EXPECT_FALSE(platform::copy_file(dir.prefix() + "sub",
-                                   dir.prefix() + "y", false));
+  EXPECT_FALSE(
+      platform::copy_file(dir.prefix() + "sub", dir.prefix() + "y", false));
 }
 
 TEST(CopyFile, LinkAtTheDestinationIsReplacedNotFollowed) {

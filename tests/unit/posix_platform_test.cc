@@ -18,12 +18,12 @@ TEST(CaseLookup, ExactNameFirstThenEachComponentWithoutCase) {
   dir.write("Anim/whirlo1.gif", "1");
   std::string actual;
   EXPECT_EQ(platform::find_existing(dir.prefix() + "ANIM/WHIRLO1.GIF", actual),
-            platform::EntryKind::file);
+            platform::EntryKind::FILE);
   EXPECT_EQ(actual, dir.prefix() + "Anim/whirlo1.gif");
   EXPECT_EQ(platform::find_existing(dir.prefix() + "anim", actual),
-            platform::EntryKind::directory);
+            platform::EntryKind::DIRECTORY);
   EXPECT_EQ(platform::find_existing(dir.prefix() + "anim/whirlo2.gif", actual),
-            platform::EntryKind::missing);
+            platform::EntryKind::MISSING);
 }
 
 TEST(CaseLookup, SmallestOfSeveralMatchesWins) {
@@ -34,7 +34,7 @@ TEST(CaseLookup, SmallestOfSeveralMatchesWins) {
   std::string actual;
   platform::note_file_system_change();
   ASSERT_EQ(platform::find_existing(dir.prefix() + "pIc.gif", actual),
-            platform::EntryKind::file);
+            platform::EntryKind::FILE);
   EXPECT_EQ(actual, dir.prefix() + "PIC.gif");
 }
 
@@ -60,7 +60,7 @@ TEST(PosixPlatform, PipesAndDevicesExistButAreNotReadable) {
         << name;
   }
   EXPECT_EQ(platform::find_existing(dir.prefix() + "pipe.gif", actual),
-            platform::EntryKind::other);
+            platform::EntryKind::OTHER);
 }
 
 TEST(PosixPlatform, DeleteFindsTheFileInAnyCase) {
@@ -77,9 +77,9 @@ TEST(PosixPlatform, ProfileValuesAreCutToCapacity) {
   std::string path = dir.write("p.ini", "[S]\nk=" + std::string(300, 'v'));
   EXPECT_EQ(platform::read_profile_string("S", "k", "", 255, path),
             std::string(254, 'v'));
-  EXPECT_EQ(platform::read_profile_string("S", "x", std::string(300, 'd'), 255,
-                                          path),
-            std::string(254, 'd'));
+  EXPECT_EQ(
+      platform::read_profile_string("S", "x", std::string(300, 'd'), 255, path),
+      std::string(254, 'd'));
   EXPECT_EQ(platform::read_profile_string("S", "x", "def  ", 255, path), "def");
   EXPECT_EQ(platform::read_profile_string("S", "k", "", 255, dir.prefix()), "");
   EXPECT_EQ(platform::read_profile_string("S", "k", "d", 255, path + ".none"),
@@ -98,7 +98,10 @@ TEST(PosixPlatform, BareProfileNameMeansTheWindowsDirectory) {
   EXPECT_EQ(platform::read_profile_string("WHIRL", "k", "none", 255,
                                           "no-such-whirlo-file.ini"),
             "none");
-  if (saved) setenv("WINDIR", restore.c_str(), 1); else unsetenv("WINDIR");
+  if (saved)
+    setenv("WINDIR", restore.c_str(), 1);
+  else
+    unsetenv("WINDIR");
 }
 
 }  // namespace

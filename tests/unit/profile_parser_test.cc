@@ -13,8 +13,8 @@ std::string lookup(const std::string& text, const std::string& section,
 }
 
 TEST(ProfileParser, LineEndsAndTrimmingDoNotMatter) {
-  for (const char* text :
-       {"[S]\nk=v\n", "[S]\r\nk=v\r\n", "[S]\rk=v", "\n\n  [S]  \n\t k \t= v \x1a\n"}) {
+  for (const char* text : {"[S]\nk=v\n", "[S]\r\nk=v\r\n", "[S]\rk=v",
+                           "\n\n  [S]  \n\t k \t= v \x1a\n"}) {
     EXPECT_EQ(lookup(text, "S", "k"), "v") << text;
   }
 }
@@ -26,42 +26,53 @@ TEST(ProfileParser, NamesMatchWithoutCaseButBlanksCount) {
   EXPECT_EQ(lookup(text, "Whirl", "k  1"), "<default>");
 }
 
-TEST(ProfileParser, SectionHeaders) {
-  EXPECT_EQ(lookup("[ S ] trailing\nk=v", "S", "k"), "v");
-  EXPECT_EQ(lookup("[a]b]\nk=v", "a]b", "k"), "v");
-  // A "[" line without "]" is an ordinary line of the current section.
-  EXPECT_EQ(lookup("[S]\n[k=v\n", "S", "[k"), "v");
-  EXPECT_EQ(lookup("k=v\n[S]\n", "S", "k"), "<default>");
-  EXPECT_EQ(lookup("[T]\nk=v\n", "S", "k"), "<default>");
-}
+struct Case {
+  const char* text;
+  const char* section;
+  const char* key;
+  const char* value;
+};
 
-TEST(ProfileParser, FirstSectionAndFirstKeyWin) {
-  EXPECT_EQ(lookup("[S]\nk=1\nk=2\n", "S", "k"), "1");
-  EXPECT_EQ(lookup("[S]\na=1\n[s]\nk=2\n", "S", "k"), "<default>");
-  EXPECT_EQ(lookup("[T]\nk=0\n[S]\nk=1\n", "S", "k"), "1");
-}
-
-TEST(ProfileParser, NoCommentsAndLinesWithoutEquals) {
-  EXPECT_EQ(lookup("[S]\n;k=1\n", "S", ";k"), "1");
-  EXPECT_EQ(lookup("[S]\nk=v ; note\n", "S", "k"), "v ; note");
-  EXPECT_EQ(lookup("[S]\nk\n", "S", "k"), "<default>");
-  EXPECT_EQ(lookup("[S]\nk=\n", "S", "k"), "");
-  EXPECT_EQ(lookup("[S]\nk=   \n", "S", "k"), "");
-  EXPECT_EQ(lookup("[S]\nk=a=b\n", "S", "k"), "a=b");
-}
-
-TEST(ProfileParser, OnePairOfQuotesIsRemoved) {
-  EXPECT_EQ(lookup("[S]\na=\"dq\"\n", "S", "a"), "dq");
-  EXPECT_EQ(lookup("[S]\na='sq'\n", "S", "a"), "sq");
-  EXPECT_EQ(lookup("[S]\nk=\"in\"side\"\n", "S", "k"), "in\"side");
-  EXPECT_EQ(lookup("[S]\nc=\"mixed'\n", "S", "c"), "\"mixed'");
-  EXPECT_EQ(lookup("[S]\nc=\"\n", "S", "c"), "\"");
-  EXPECT_EQ(lookup("[S]\nc=\"\"\n", "S", "c"), "");
+TEST(ProfileParser, Lookups) {
+  const Case cases[] = {
+      // Section headers: text after "]" is ignored, the last "]" ends it; a
+      // "[" line without "]" is an ordinary line of the current section.
+      {"[ S ] trailing\nk=v", "S", "k", "v"},
+      {"[a]b]\nk=v", "a]b", "k", "v"},
+      {"[S]\n[k=v\n", "S", "[k", "v"},
+      {"k=v\n[S]\n", "S", "k", "<default>"},
+      {"[T]\nk=v\n", "S", "k", "<default>"},
+      // The first section and the first key of a name win.
+      {"[S]\nk=1\nk=2\n", "S", "k", "1"},
+      {"[S]\na=1\n[s]\nk=2\n", "S", "k", "<default>"},
+      {"[T]\nk=0\n[S]\nk=1\n", "S", "k", "1"},
+      // No comments; a line without "=" has no value.
+      {"[S]\n;k=1\n", "S", ";k", "1"},
+      {"[S]\nk=v ; note\n", "S", "k", "v ; note"},
+      {"[S]\nk\n", "S", "k", "<default>"},
+      {"[S]\nk=\n", "S", "k", ""},
+      {"[S]\nk=   \n", "S", "k", ""},
+      {"[S]\nk=a=b\n", "S", "k", "a=b"},
+      // One pair of quotes is removed.
+      {"[S]\na=\"dq\"\n", "S", "a", "dq"},
+      {"[S]\na='sq'\n", "S", "a", "sq"},
+      {"[S]\nk=\"in\"side\"\n", "S", "k", "in\"side"},
+      {"[S]\nc=\"mixed'\n", "S", "c", "\"mixed'"},
+      {"[S]\nc=\"\n", "S", "c", "\""},
+      {"[S]\nc=\"\"\n", "S", "c", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(lookup(c.text, c.section, c.key), c.value) << c.text;
+  }
 }
 
 TEST(ProfileParser, BytesPassUnchangedUpToNul) {
-  std::string text = "[S]\nk=a\x01\xff" "b\n";
-  EXPECT_EQ(lookup(text, "S", "k"), "a\x01\xff" "b");
+  std::string text =
+      "[S]\nk=a\x01\xff"
+      "b\n";
+  EXPECT_EQ(lookup(text, "S", "k"),
+            "a\x01\xff"
+            "b");
   EXPECT_EQ(lookup(std::string("[S]\nk=ab\0cd\n", 12), "S", "k"), "ab");
   EXPECT_EQ(lookup("\xef\xbb\xbf[S]\nk=v\n", "S", "k"), "<default>");
   std::string long_value(100000, 'x');

@@ -15,52 +15,54 @@ namespace {
 using platform::edit_profile_text;
 using test_support::read_file;
 
-TEST(ProfileEdit, NewFileAndNewSectionUseCrLf) {
-  EXPECT_EQ(edit_profile_text("", "Whirl", "k", "v"), "[Whirl]\r\nk=v\r\n");
-  EXPECT_EQ(edit_profile_text("[a]\nx=1", "b", "k", ""),
-            "[a]\nx=1\r\n[b]\r\nk=\r\n");
-  EXPECT_EQ(edit_profile_text("[a]\nx=1\n\n", "b", "k", "v"),
-            "[a]\nx=1\n\n[b]\r\nk=v\r\n");
-}
+struct Edit {
+  std::string text, section, key, value, expected;
+};
 
-TEST(ProfileEdit, NewKeyFollowsTheLastFilledLineOfTheFirstSection) {
-  EXPECT_EQ(edit_profile_text("[s]\nx=1\n\n\n[t]\ny=2\n[s]\nz=3\n", "S", "k",
-                              "v"),
-            "[s]\nx=1\nk=v\r\n\n\n[t]\ny=2\n[s]\nz=3\n");
-  EXPECT_EQ(edit_profile_text("[s]\n[t]\n", "s", "k", "v"),
-            "[s]\nk=v\r\n[t]\n");
-  EXPECT_EQ(edit_profile_text("[s]\rx=1", "s", "k", "v"),
-            "[s]\rx=1\r\nk=v\r\n");
-}
-
-TEST(ProfileEdit, ReplacingChangesOnlyTheFirstMatchingLine) {
-  std::string text = "pre=1\r\n[ S ]\r\n  Key  =  old ; x\r\nkey=second\r\n";
-  EXPECT_EQ(edit_profile_text(text, "s", "KEY", "  new"),
-            "pre=1\r\n[ S ]\r\nKey=new\r\nkey=second\r\n");
-  // A name-only line is the key, as the reader sees it.
-  EXPECT_EQ(edit_profile_text("[s]\nk\nk=2\n", "s", "k", "v"),
-            "[s]\nk=v\nk=2\n");
-  // A line starting with "[" but without "]" is no header.
-  EXPECT_EQ(edit_profile_text("[s]\n[k=1\n", "s", "[k", "2"),
-            "[s]\n[k=2\n");
-}
-
-TEST(ProfileEdit, SameValueLeavesTheTextAlone) {
-  std::string text = "[s]\n k = v \n";
-  EXPECT_EQ(edit_profile_text(text, "s", "k", "v"), text);
+TEST(ProfileEdit, Edits) {
+  const std::string same = "[s]\n k = v \n";
+  const Edit edits[] = {
+      // A new file and a new section use CR LF.
+      {"", "Whirl", "k", "v", "[Whirl]\r\nk=v\r\n"},
+      {"[a]\nx=1", "b", "k", "", "[a]\nx=1\r\n[b]\r\nk=\r\n"},
+      {"[a]\nx=1\n\n", "b", "k", "v", "[a]\nx=1\n\n[b]\r\nk=v\r\n"},
+      // A new key follows the last filled line of the first section.
+      {"[s]\nx=1\n\n\n[t]\ny=2\n[s]\nz=3\n", "S", "k", "v",
+       "[s]\nx=1\nk=v\r\n\n\n[t]\ny=2\n[s]\nz=3\n"},
+      {"[s]\n[t]\n", "s", "k", "v", "[s]\nk=v\r\n[t]\n"},
+      {"[s]\rx=1", "s", "k", "v", "[s]\rx=1\r\nk=v\r\n"},
+      // Replacing changes only the first matching line.
+      {"pre=1\r\n[ S ]\r\n  Key  =  old ; x\r\nkey=second\r\n", "s", "KEY",
+       "  new", "pre=1\r\n[ S ]\r\nKey=new\r\nkey=second\r\n"},
+      // A name-only line is the key, as the reader sees it.
+      {"[s]\nk\nk=2\n", "s", "k", "v", "[s]\nk=v\nk=2\n"},
+      // A line starting with "[" but without "]" is no header.
+      {"[s]\n[k=1\n", "s", "[k", "2", "[s]\n[k=2\n"},
+      // The same value leaves the text alone.
+      {same, "s", "k", "v", same},
+  };
+  for (const Edit& e : edits) {
+    EXPECT_EQ(edit_profile_text(e.text, e.section, e.key, e.value), e.expected)
+        << e.text;
+  }
 }
 
 TEST(ProfileEdit, RefusesWhatWouldCorruptTheFile) {
   EXPECT_TRUE(platform::profile_write_allowed("Whirl", "Allow Only", ""));
-  EXPECT_FALSE(platform::profile_write_allowed("s", "k", "a\nb"));
-  EXPECT_FALSE(platform::profile_write_allowed("s", "k", "a\rb"));
-  EXPECT_FALSE(platform::profile_write_allowed("s", "k",
-                                               std::string("a\0b", 3)));
-  EXPECT_FALSE(platform::profile_write_allowed("s\n", "k", "v"));
-  EXPECT_FALSE(platform::profile_write_allowed("s", "k=", "v"));
-  EXPECT_FALSE(platform::profile_write_allowed("s", " [k", "v"));
-  EXPECT_FALSE(platform::profile_write_allowed("s", "", "v"));
-  EXPECT_FALSE(platform::profile_write_allowed("s]", "k", "v"));
+  const std::string refused[][3] = {
+      {"s", "k", "a\nb"},
+      {"s", "k", "a\rb"},
+      {"s", "k", std::string("a\0b", 3)},
+      {"s\n", "k", "v"},
+      {"s", "k=", "v"},
+      {"s", " [k", "v"},
+      {"s", "", "v"},
+      {"s]", "k", "v"},
+  };
+  for (const auto& r : refused) {
+    EXPECT_FALSE(platform::profile_write_allowed(r[0], r[1], r[2]))
+        << r[0] << " / " << r[1] << " / " << r[2];
+  }
 }
 
 TEST(ProfileFile, WritesReadsBackAndLeavesNoTemporaryFile) {
@@ -103,8 +105,8 @@ TEST(ProfileFile, MissingFolderOrDirectoryFails) {
                                               dir.prefix() + "no/pelk.ini"));
   EXPECT_FALSE(std::filesystem::exists(dir.prefix() + "no"));
   std::filesystem::create_directory(dir.prefix() + "d.ini");
-  EXPECT_FALSE(platform::write_profile_string("s", "k", "v",
-                                              dir.prefix() + "d.ini"));
+  EXPECT_FALSE(
+      platform::write_profile_string("s", "k", "v", dir.prefix() + "d.ini"));
 }
 
 TEST(ProfileFile, BareNameIsWrittenInTheWindowsDirectory) {
@@ -113,7 +115,10 @@ TEST(ProfileFile, BareNameIsWrittenInTheWindowsDirectory) {
   std::string saved = old ? old : "";
   setenv("WINDIR", windows.prefix().c_str(), 1);
   EXPECT_TRUE(platform::write_profile_string("s", "k", "v", "bare.ini"));
-  if (old) setenv("WINDIR", saved.c_str(), 1); else unsetenv("WINDIR");
+  if (old)
+    setenv("WINDIR", saved.c_str(), 1);
+  else
+    unsetenv("WINDIR");
   EXPECT_EQ(read_file(windows.prefix() + "bare.ini"), "[s]\r\nk=v\r\n");
 }
 

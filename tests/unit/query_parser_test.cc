@@ -93,8 +93,8 @@ TEST(ParseQuery, BaseNameAndExtension) {
   EXPECT_EQ(parse("?.GIF").request.base_name, "");
   for (const char* bad : {"a?.GI", "a?.PNG", "a?U", "a?"}) {
     Parsed p = parse(bad);
-    EXPECT_EQ(p.result, kBadExtension) << bad;
-    EXPECT_EQ(p.errors, message(kBadExtension)) << bad;
+    EXPECT_EQ(p.result, BAD_EXTENSION) << bad;
+    EXPECT_EQ(p.errors, message(BAD_EXTENSION)) << bad;
   }
 }
 
@@ -103,7 +103,8 @@ TEST(ParseQuery, StepCommands) {
             (std::vector<int>{STEP_DOWN, STEP_RANDOM_RUN, STEP_RANDOM_FRAME,
                               STEP_UP}));
   // The letter alone decides; the rest of a field is filler.
-  EXPECT_EQ(steps(parse("a?.GIF?DOWN?UP")), (std::vector<int>{STEP_DOWN, STEP_UP}));
+  EXPECT_EQ(steps(parse("a?.GIF?DOWN?UP")),
+            (std::vector<int>{STEP_DOWN, STEP_UP}));
 }
 
 TEST(ParseQuery, NumbersAtFixedDistances) {
@@ -121,7 +122,8 @@ TEST(ParseQuery, NumbersAtFixedDistances) {
 
 TEST(ParseQuery, RepeatCounts) {
   EXPECT_EQ(steps(parse("a?.GIF?L====3")), (std::vector<int>{STEP_UP, 3}));
-  EXPECT_EQ(steps(parse("a?.GIF?Lxxxx?D")), (std::vector<int>{STEP_UP, STEP_DOWN}));
+  EXPECT_EQ(steps(parse("a?.GIF?Lxxxx?D")),
+            (std::vector<int>{STEP_UP, STEP_DOWN}));
   EXPECT_EQ(steps(parse("a?.GIF?U?L====12")), (std::vector<int>{STEP_UP, 12}));
   Parsed zero = parse("a?.GIF?U?L====0?D");
   EXPECT_EQ(steps(zero), std::vector<int>{STEP_UP});
@@ -163,8 +165,8 @@ TEST(ParseQuery, StillPicture) {
 TEST(ParseQuery, UnknownCommandsAreReportedEachTime) {
   Parsed p = parse("a?.GIF?X??W====?U?Z");
   EXPECT_EQ(p.result, 0);
-  EXPECT_EQ(p.errors, message(kBadCommand) + message(kBadCommand) +
-                          message(kBadCommand));
+  EXPECT_EQ(p.errors,
+            message(BAD_COMMAND) + message(BAD_COMMAND) + message(BAD_COMMAND));
   EXPECT_EQ(steps(p), std::vector<int>{STEP_UP});
   EXPECT_EQ(parse("a?.GIF?W?U").errors, "");
 }

@@ -13,11 +13,11 @@ setup::Answer ScriptedUi::message_box(const std::string& text,
                                       setup::Buttons buttons,
                                       setup::Icon icon) {
   shown.push_back({text, title, buttons, icon});
-  if (buttons == setup::Buttons::ok) return setup::Answer::ok;
+  if (buttons == setup::Buttons::OK) return setup::Answer::OK;
   if (answers.empty()) {
     ADD_FAILURE() << "unexpected question: " << text;
-    return buttons == setup::Buttons::yes_no ? setup::Answer::no
-                                             : setup::Answer::cancel;
+    return buttons == setup::Buttons::YES_NO ? setup::Answer::NO
+                                             : setup::Answer::CANCEL;
   }
   setup::Answer answer = answers.front();
   answers.pop_front();
@@ -29,7 +29,7 @@ std::string ScriptedUi::load_string(int id) {
 }
 
 int ScriptedUi::run_dialog(setup::SettingsDialog& dialog) {
-  if (dialog_fails) return setup::kDialogFailed;
+  if (dialog_fails) return setup::DIALOG_FAILED;
   initial_fields.push_back(dialog.initial_fields());
   while (!commands.empty()) {
     auto [id, fields] = commands.front();
@@ -41,11 +41,10 @@ int ScriptedUi::run_dialog(setup::SettingsDialog& dialog) {
   return 0;
 }
 
-void ScriptedUi::open_help(const std::string& file,
-                           setup::HelpCommand command,
+void ScriptedUi::open_help(const std::string& file, setup::HelpCommand command,
                            const std::string& keyword) {
   EXPECT_EQ(file, "whirlo32.hlp");
-  help.push_back(command == setup::HelpCommand::contents ? "contents"
+  help.push_back(command == setup::HelpCommand::CONTENTS ? "contents"
                                                          : keyword);
 }
 

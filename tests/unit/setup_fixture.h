@@ -1,8 +1,8 @@
 // setup_fixture.h: a scripted user interface for the installer's core and
 // a fixture with a distribution folder (the current directory during each
 // test), empty CGI and animation folders and a Windows directory.
-#ifndef WHIRLO_TESTS_SETUP_FIXTURE_H
-#define WHIRLO_TESTS_SETUP_FIXTURE_H
+#ifndef WHIRLO_TESTS_UNIT_SETUP_FIXTURE_H
+#define WHIRLO_TESTS_UNIT_SETUP_FIXTURE_H
 
 #include <gtest/gtest.h>
 
@@ -72,4 +72,4 @@ class SetupTest : public ::testing::Test {
 
 }  // namespace setup_test
 
-#endif
+#endif  // WHIRLO_TESTS_UNIT_SETUP_FIXTURE_H

@@ -11,12 +11,12 @@ namespace {
 using setup::Answer;
 using test_support::read_file;
 
-const char kExeQuestion[] = "Whirlo32.EXE already exists, overwrite?";
-const char kHlpQuestion[] = "Whirlo-32.HLP already exists, overwrite?";
-const char kWriQuestion[] = "Whirlo-32.WRI already exists, overwrite?";
-const char kDocQuestion[] = "Whirlo-32.DOC already exists, overwrite?";
-const char kPictureQuestion[] = "Whirlo#.GIF already exists, overwrite all?";
-const char kCannotCopy[] = "Error : Cannot copy ";
+const char EXE_QUESTION[] = "Whirlo32.EXE already exists, overwrite?";
+const char HLP_QUESTION[] = "Whirlo-32.HLP already exists, overwrite?";
+const char WRI_QUESTION[] = "Whirlo-32.WRI already exists, overwrite?";
+const char DOC_QUESTION[] = "Whirlo-32.DOC already exists, overwrite?";
+const char PICTURE_QUESTION[] = "Whirlo#.GIF already exists, overwrite all?";
+const char CANNOT_COPY[] = "Error : Cannot copy ";
 
 std::string frame(int n) { return "whirlo" + std::to_string(n) + ".gif"; }
 
@@ -59,16 +59,16 @@ TEST_F(InstallationTest, FirstInstallationCopiesAllFilesWithoutQuestions) {
 TEST_F(InstallationTest, RepeatedInstallationAsksFiveQuestionsAndReplaces) {
   install_first();
   mark_installed();
-  ui_.answers = {Answer::yes, Answer::yes, Answer::yes, Answer::yes,
-                 Answer::yes};
+  ui_.answers = {Answer::YES, Answer::YES, Answer::YES, Answer::YES,
+                 Answer::YES};
   EXPECT_EQ(setup::install_files(settings(), ui_), 1);
   EXPECT_EQ(ui_.texts(),
-            (std::vector<std::string>{kExeQuestion, kHlpQuestion, kWriQuestion,
-                                      kDocQuestion, kPictureQuestion}));
+            (std::vector<std::string>{EXE_QUESTION, HLP_QUESTION, WRI_QUESTION,
+                                      DOC_QUESTION, PICTURE_QUESTION}));
   for (const Shown& box : ui_.shown) {
     EXPECT_EQ(box.title, "Whirlo-32 V1.2 Setup");
-    EXPECT_EQ(box.buttons, setup::Buttons::yes_no);
-    EXPECT_EQ(box.icon, setup::Icon::none);
+    EXPECT_EQ(box.buttons, setup::Buttons::YES_NO);
+    EXPECT_EQ(box.icon, setup::Icon::NONE);
   }
   EXPECT_EQ(read_file(cgi() + "whirlo32.exe"), "contents of whirlo32._xe");
   EXPECT_EQ(read_file(anim() + "whirlo32.doc"), "contents of whirlo32._oc");
@@ -78,11 +78,11 @@ TEST_F(InstallationTest, RepeatedInstallationAsksFiveQuestionsAndReplaces) {
 TEST_F(InstallationTest, NoKeepsEachFileAndThePictureQuestionReturns) {
   install_first();
   mark_installed();
-  ui_.answers.assign(4 + 13, Answer::no);
+  ui_.answers.assign(4 + 13, Answer::NO);
   EXPECT_EQ(setup::install_files(settings(), ui_), 1);
   ASSERT_EQ(ui_.shown.size(), 17u);
   for (std::size_t i = 4; i < 17; ++i) {
-    EXPECT_EQ(ui_.shown[i].text, kPictureQuestion);
+    EXPECT_EQ(ui_.shown[i].text, PICTURE_QUESTION);
   }
   EXPECT_EQ(read_file(cgi() + "whirlo32.exe"), "old");
   for (int n = 1; n <= 13; ++n) EXPECT_EQ(read_file(anim() + frame(n)), "old");
@@ -91,8 +91,8 @@ TEST_F(InstallationTest, NoKeepsEachFileAndThePictureQuestionReturns) {
 TEST_F(InstallationTest, YesAfterSomeNosReplacesTheRestWithoutQuestions) {
   install_first();
   mark_installed();
-  ui_.answers = {Answer::no, Answer::no, Answer::no, Answer::no,
-                 Answer::no, Answer::no, Answer::yes};
+  ui_.answers = {Answer::NO, Answer::NO, Answer::NO, Answer::NO,
+                 Answer::NO, Answer::NO, Answer::YES};
   EXPECT_EQ(setup::install_files(settings(), ui_), 1);
   EXPECT_EQ(ui_.shown.size(), 7u);
   EXPECT_EQ(read_file(anim() + frame(2)), "old");
@@ -102,20 +102,19 @@ TEST_F(InstallationTest, YesAfterSomeNosReplacesTheRestWithoutQuestions) {
 
 TEST_F(InstallationTest, MissingSourceAsksAndNoSkipsItSilently) {
   std::filesystem::remove(dist_.prefix() + "whirlo32.hlp");
-  ui_.answers = {Answer::no};
+  ui_.answers = {Answer::NO};
   EXPECT_EQ(setup::install_files(settings(), ui_), 1);
-  EXPECT_EQ(ui_.texts(), std::vector<std::string>{kHlpQuestion});
+  EXPECT_EQ(ui_.texts(), std::vector<std::string>{HLP_QUESTION});
   EXPECT_FALSE(std::filesystem::exists(anim() + "whirlo32.hlp"));
 }
 
 TEST_F(InstallationTest, MissingSourceAfterYesFailsButWritesTheProfile) {
   std::filesystem::remove(dist_.prefix() + "whirlo32.hlp");
-  ui_.answers = {Answer::yes};
+  ui_.answers = {Answer::YES};
   EXPECT_EQ(setup::install_files(settings(), ui_), 0);
-  EXPECT_EQ(ui_.texts(),
-            (std::vector<std::string>{kHlpQuestion, kCannotCopy}));
-  EXPECT_EQ(ui_.shown[1].icon, setup::Icon::stop);
-  EXPECT_EQ(ui_.shown[1].buttons, setup::Buttons::ok);
+  EXPECT_EQ(ui_.texts(), (std::vector<std::string>{HLP_QUESTION, CANNOT_COPY}));
+  EXPECT_EQ(ui_.shown[1].icon, setup::Icon::STOP);
+  EXPECT_EQ(ui_.shown[1].buttons, setup::Buttons::OK);
   EXPECT_EQ(read_file(anim() + "whirlo32.doc"), "contents of whirlo32._oc");
   EXPECT_EQ(read_file(cgi() + "pelk.ini"), fresh_profile());
 }
@@ -127,13 +126,13 @@ TEST_F(InstallationTest, FailedReplacingPictureCopyAsksAgainThenReports) {
   std::filesystem::create_directory(anim() + frame(5));
   // Four single files declined; Yes to pictures; picture 5 cannot be
   // replaced: asked again, Yes, message 7; the rest is replaced.
-  ui_.answers = {Answer::no, Answer::no, Answer::no, Answer::no,
-                 Answer::yes, Answer::yes};
+  ui_.answers = {Answer::NO, Answer::NO,  Answer::NO,
+                 Answer::NO, Answer::YES, Answer::YES};
   EXPECT_EQ(setup::install_files(settings(), ui_), 0);
   EXPECT_EQ(ui_.texts(),
-            (std::vector<std::string>{kExeQuestion, kHlpQuestion, kWriQuestion,
-                                      kDocQuestion, kPictureQuestion,
-                                      kPictureQuestion, kCannotCopy}));
+            (std::vector<std::string>{EXE_QUESTION, HLP_QUESTION, WRI_QUESTION,
+                                      DOC_QUESTION, PICTURE_QUESTION,
+                                      PICTURE_QUESTION, CANNOT_COPY}));
   EXPECT_EQ(read_file(anim() + frame(6)), "contents of whirlo6._if");
 }
 
@@ -146,15 +145,18 @@ TEST_F(InstallationTest, ExistingProfileKeepsItsOtherLines) {
   EXPECT_EQ(setup::install_files(s, ui_), 1);
   EXPECT_EQ(read_file(cgi() + "pelk.ini"),
             "[Other]\nk=v\n[whirl]\nAllow Viewer=Mozilla\nkeep=me\n"
-            "Animation Path=" + anim() + "\r\nAllow Only=example.com\r\n"
-            "CGI-WIN Path=" + cgi() + "\r\n[Tail]\nx=1\n");
+            "Animation Path=" +
+                anim() +
+                "\r\nAllow Only=example.com\r\n"
+                "CGI-WIN Path=" +
+                cgi() + "\r\n[Tail]\nx=1\n");
 }
 
 // A configuration that cannot be written must not pass as installed.
 TEST_F(InstallationTest, UnwritableProfileIsReportedAsFailure) {
   std::filesystem::create_directory(cgi() + "pelk.ini");
   EXPECT_EQ(setup::install_files(settings(), ui_), 0);
-  EXPECT_EQ(ui_.texts(), std::vector<std::string>{kCannotCopy});
+  EXPECT_EQ(ui_.texts(), std::vector<std::string>{CANNOT_COPY});
   EXPECT_EQ(read_file(anim() + frame(1)), "contents of whirlo1._if");
 }
 

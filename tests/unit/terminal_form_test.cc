@@ -17,27 +17,25 @@ Answer answer_to(const std::string& script, Buttons buttons,
   std::istringstream in(script);
   std::ostringstream out;
   setup::TerminalUi ui(in, out);
-  Answer answer = ui.message_box("Question?", "Title", buttons,
-                                 setup::Icon::none);
+  Answer answer =
+      ui.message_box("Question?", "Title", buttons, setup::Icon::NONE);
   if (output) *output = out.str();
   return answer;
 }
 
 TEST(TerminalMessageBox, FirstLetterChoosesEmptyTakesFirstEndDeclines) {
   std::string output;
-  EXPECT_EQ(answer_to("y\n", Buttons::yes_no, &output), Answer::yes);
+  EXPECT_EQ(answer_to("y\n", Buttons::YES_NO, &output), Answer::YES);
   EXPECT_EQ(output, "[Title] Question?\nYes, No [Yes]\n");
-  EXPECT_EQ(answer_to("No thanks\n", Buttons::yes_no), Answer::no);
-  EXPECT_EQ(answer_to("\n", Buttons::yes_no), Answer::yes);
-  EXPECT_EQ(answer_to("", Buttons::yes_no), Answer::no);
-  EXPECT_EQ(answer_to(" c\r\n", Buttons::ok_cancel), Answer::cancel);
-  EXPECT_EQ(answer_to("", Buttons::ok_cancel), Answer::cancel);
-  EXPECT_EQ(answer_to("", Buttons::ok), Answer::ok);
+  EXPECT_EQ(answer_to("No thanks\n", Buttons::YES_NO), Answer::NO);
+  EXPECT_EQ(answer_to("\n", Buttons::YES_NO), Answer::YES);
+  EXPECT_EQ(answer_to("", Buttons::YES_NO), Answer::NO);
+  EXPECT_EQ(answer_to(" c\r\n", Buttons::OK_CANCEL), Answer::CANCEL);
+  EXPECT_EQ(answer_to("", Buttons::OK_CANCEL), Answer::CANCEL);
+  EXPECT_EQ(answer_to("", Buttons::OK), Answer::OK);
   // Another letter chooses nothing; the box asks again.
-  EXPECT_EQ(answer_to("maybe\nok\n", Buttons::ok_cancel, &output),
-            Answer::ok);
-  EXPECT_EQ(output,
-            "[Title] Question?\nOK, Cancel [OK]\nOK, Cancel [OK]\n");
+  EXPECT_EQ(answer_to("maybe\nok\n", Buttons::OK_CANCEL, &output), Answer::OK);
+  EXPECT_EQ(output, "[Title] Question?\nOK, Cancel [OK]\nOK, Cancel [OK]\n");
 }
 
 struct FormRun {
@@ -59,7 +57,7 @@ FormRun run_form(const std::string& script) {
 
 TEST(TerminalForm, HelpShowsTheFormAgainWithTheValuesAsTyped) {
   FormRun run = run_form("\n/typed\n\n\nh\n\n\n\n\nC\n\n");
-  EXPECT_EQ(run.result, setup::kCancelled);
+  EXPECT_EQ(run.result, setup::CANCELLED);
   const std::string form_end =
       "Windows CGI Path : [/c]\n"
       "Animations Path : [/typed]\n"
@@ -78,7 +76,7 @@ TEST(TerminalForm, HelpShowsTheFormAgainWithTheValuesAsTyped) {
 TEST(TerminalForm, EndOfInputCancelsWherever) {
   for (const char* script : {"", "\n\n", "\n\n\n\n", "\n\n\n\nx\n"}) {
     FormRun run = run_form(script);
-    EXPECT_EQ(run.result, setup::kCancelled) << script;
+    EXPECT_EQ(run.result, setup::CANCELLED) << script;
     EXPECT_NE(run.output.find("Error: Whirlo has not been installed."),
               std::string::npos);
     EXPECT_EQ(run.settings.cgi_directory, "/c");  // nothing was validated
@@ -87,7 +85,7 @@ TEST(TerminalForm, EndOfInputCancelsWherever) {
 
 TEST(TerminalForm, UnknownCommandIsAskedAgain) {
   FormRun run = run_form("\n\n\n\nx\nc\n");
-  EXPECT_EQ(run.result, setup::kCancelled);
+  EXPECT_EQ(run.result, setup::CANCELLED);
   std::size_t first = run.output.find("Help, OK or Cancel [OK]\n");
   EXPECT_NE(run.output.find("Help, OK or Cancel [OK]\n", first + 1),
             std::string::npos);

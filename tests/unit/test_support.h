@@ -1,6 +1,6 @@
 // test_support.h: temporary folders and files for the unit tests.
-#ifndef WHIRLO_TESTS_TEST_SUPPORT_H
-#define WHIRLO_TESTS_TEST_SUPPORT_H
+#ifndef WHIRLO_TESTS_UNIT_TEST_SUPPORT_H
+#define WHIRLO_TESTS_UNIT_TEST_SUPPORT_H
 
 #include <filesystem>
 #include <string>
@@ -28,4 +28,4 @@ std::string read_file(const std::string& path);
 
 }  // namespace test_support
 
-#endif
+#endif  // WHIRLO_TESTS_UNIT_TEST_SUPPORT_H

@@ -6,14 +6,14 @@ namespace helpc {
 
 namespace {
 
-constexpr unsigned kLeafHeader = 8;
-constexpr unsigned kIndexHeader = 6;
-constexpr unsigned kNone = 0xFFFF;
+constexpr unsigned LEAF_HEADER = 8;
+constexpr unsigned INDEX_HEADER = 6;
+constexpr unsigned NONE = 0xFFFF;
 
 struct Page {
   Bytes body;  // the entries
   unsigned count = 0;
-  unsigned first_child = kNone;  // index pages
+  unsigned first_child = NONE;  // index pages
   Bytes first_key;
 };
 
@@ -22,7 +22,8 @@ std::vector<Page> fill(const std::vector<BTreeEntry>& entries, unsigned room) {
   std::vector<Page> pages(1);
   for (const BTreeEntry& e : entries) {
     size_t size = e.key.size() + e.value.size();
-    if (size > room) throw std::length_error("B+ tree entry larger than a page");
+    if (size > room)
+      throw std::length_error("B+ tree entry larger than a page");
     if (pages.back().body.size() + size > room) pages.emplace_back();
     Page& p = pages.back();
     if (p.count++ == 0) p.first_key = e.key;
@@ -51,7 +52,8 @@ std::vector<Page> index_level(const std::vector<Page>& below, unsigned first,
     ByteWriter pair;
     pair.append(key);
     pair.u16(child);
-    pages.back().body.insert(pages.back().body.end(), pair.bytes.begin(), pair.bytes.end());
+    pages.back().body.insert(pages.back().body.end(), pair.bytes.begin(),
+                             pair.bytes.end());
     ++pages.back().count;
   }
   return pages;
@@ -60,12 +62,12 @@ std::vector<Page> index_level(const std::vector<Page>& below, unsigned first,
 void put_page(ByteWriter& w, const Page& p, unsigned page_size, bool leaf,
               unsigned number, unsigned total_leaves) {
   size_t start = w.size();
-  unsigned header = leaf ? kLeafHeader : kIndexHeader;
+  unsigned header = leaf ? LEAF_HEADER : INDEX_HEADER;
   w.u16(page_size - header - p.body.size());
   w.u16(p.count);
   if (leaf) {
-    w.u16(number == 0 ? kNone : number - 1);
-    w.u16(number + 1 < total_leaves ? number + 1 : kNone);
+    w.u16(number == 0 ? NONE : number - 1);
+    w.u16(number + 1 < total_leaves ? number + 1 : NONE);
   } else {
     w.u16(p.first_child);
   }
@@ -75,12 +77,15 @@ void put_page(ByteWriter& w, const Page& p, unsigned page_size, bool leaf,
 
 }  // namespace
 
-BTree write_btree(const BTreeFormat& format, const std::vector<BTreeEntry>& entries) {
-  std::vector<std::vector<Page>> levels{fill(entries, format.page_size - kLeafHeader)};
+BTree write_btree(const BTreeFormat& format,
+                  const std::vector<BTreeEntry>& entries) {
+  std::vector<std::vector<Page>> levels{
+      fill(entries, format.page_size - LEAF_HEADER)};
   unsigned next_page = levels.back().size();
   while (levels.back().size() > 1) {
     unsigned first = next_page - levels.back().size();
-    levels.push_back(index_level(levels.back(), first, format.page_size - kIndexHeader));
+    levels.push_back(
+        index_level(levels.back(), first, format.page_size - INDEX_HEADER));
     next_page += levels.back().size();
   }
   if (format.structure.size() > 16) throw std::length_error("structure text");
@@ -89,12 +94,13 @@ BTree write_btree(const BTreeFormat& format, const std::vector<BTreeEntry>& entr
   w.u16(format.flags);
   w.u16(format.page_size);
   Bytes structure(16, 0);
-  std::copy(format.structure.begin(), format.structure.end(), structure.begin());
+  std::copy(format.structure.begin(), format.structure.end(),
+            structure.begin());
   w.append(structure);
-  w.u16(0);                   // must be zero
-  w.u16(0);                   // page splits
-  w.u16(next_page - 1);       // root: the last page written
-  w.u16(0xFFFF);              // must be -1
+  w.u16(0);              // must be zero
+  w.u16(0);              // page splits
+  w.u16(next_page - 1);  // root: the last page written
+  w.u16(0xFFFF);         // must be -1
   w.u16(next_page);
   w.u16(levels.size());
   w.u32(entries.size());

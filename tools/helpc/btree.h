@@ -1,6 +1,6 @@
 // The B+ tree that holds the directory and the index files.
-#ifndef HELPC_BTREE_H_
-#define HELPC_BTREE_H_
+#ifndef WHIRLO_TOOLS_HELPC_BTREE_H
+#define WHIRLO_TOOLS_HELPC_BTREE_H
 
 #include <string>
 #include <vector>
@@ -27,8 +27,9 @@ struct BTree {
 
 // Entries must come sorted in the tree's key order. Fills leaf pages in
 // order and adds index levels until one root page remains.
-BTree write_btree(const BTreeFormat& format, const std::vector<BTreeEntry>& entries);
+BTree write_btree(const BTreeFormat& format,
+                  const std::vector<BTreeEntry>& entries);
 
 }  // namespace helpc
 
-#endif  // HELPC_BTREE_H_
+#endif  // WHIRLO_TOOLS_HELPC_BTREE_H

@@ -1,6 +1,6 @@
 // Little-endian byte buffer for the help file's binary structures.
-#ifndef HELPC_BYTE_WRITER_H_
-#define HELPC_BYTE_WRITER_H_
+#ifndef WHIRLO_TOOLS_HELPC_BYTE_WRITER_H
+#define WHIRLO_TOOLS_HELPC_BYTE_WRITER_H
 
 #include <cstdint>
 #include <string>
@@ -32,4 +32,4 @@ void put_compressed_long(ByteWriter& w, int32_t v);
 
 }  // namespace helpc
 
-#endif  // HELPC_BYTE_WRITER_H_
+#endif  // WHIRLO_TOOLS_HELPC_BYTE_WRITER_H

@@ -1,6 +1,6 @@
 // Context ids and their hash, through which jumps and |CONTEXT meet.
-#ifndef HELPC_CONTEXT_HASH_H_
-#define HELPC_CONTEXT_HASH_H_
+#ifndef WHIRLO_TOOLS_HELPC_CONTEXT_HASH_H
+#define WHIRLO_TOOLS_HELPC_CONTEXT_HASH_H
 
 #include <cstdint>
 #include <string>
@@ -13,4 +13,4 @@ int32_t context_hash(const std::string& id);
 
 }  // namespace helpc
 
-#endif  // HELPC_CONTEXT_HASH_H_
+#endif  // WHIRLO_TOOLS_HELPC_CONTEXT_HASH_H

@@ -7,8 +7,11 @@ namespace helpc {
 namespace {
 
 // Code points of cp1252's 0x80-0x9F row that the text may use.
-struct Extra { unsigned code_point; char byte; };
-const Extra kExtras[] = {
+struct Extra {
+  unsigned code_point;
+  char byte;
+};
+const Extra EXTRAS[] = {
     {0x20AC, '\x80'}, {0x2026, '\x85'}, {0x2018, '\x91'}, {0x2019, '\x92'},
     {0x201C, '\x93'}, {0x201D, '\x94'}, {0x2022, '\x95'}, {0x2013, '\x96'},
     {0x2014, '\x97'}, {0x2122, '\x99'},
@@ -30,7 +33,7 @@ unsigned decode_one(const std::string& s, size_t& i) {
 
 char to_byte(unsigned cp) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-  for (const Extra& e : kExtras)
+  for (const Extra& e : EXTRAS)
     if (e.code_point == cp) return e.byte;
   throw SourceError("character U+" + std::to_string(cp) +
                     " (decimal) has no cp1252 form");

@@ -1,6 +1,6 @@
 // UTF-8 source text to the help file's single-byte code page.
-#ifndef HELPC_CP1252_H_
-#define HELPC_CP1252_H_
+#ifndef WHIRLO_TOOLS_HELPC_CP1252_H
+#define WHIRLO_TOOLS_HELPC_CP1252_H
 
 #include <string>
 
@@ -12,4 +12,4 @@ std::string utf8_to_cp1252(const std::string& utf8);
 
 }  // namespace helpc
 
-#endif  // HELPC_CP1252_H_
+#endif  // WHIRLO_TOOLS_HELPC_CP1252_H

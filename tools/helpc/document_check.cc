@@ -15,10 +15,12 @@ void check_ids(const HelpDocument& doc) {
   std::map<int32_t, std::string> hashes;
   for (const Topic& t : doc.topics) {
     if (!is_valid_context_id(t.id))
-      throw SourceError("context id \"" + t.id + "\": letters, digits, . and _ only");
+      throw SourceError("context id \"" + t.id +
+                        "\": letters, digits, . and _ only");
     auto [at, fresh] = hashes.emplace(context_hash(t.id), t.id);
-    if (!fresh) throw SourceError("context ids \"" + at->second + "\" and \"" +
-                                  t.id + "\" collide");
+    if (!fresh)
+      throw SourceError("context ids \"" + at->second + "\" and \"" + t.id +
+                        "\" collide");
   }
 }
 
@@ -28,8 +30,9 @@ void check_jumps(const HelpDocument& doc) {
   for (const Topic& t : doc.topics)
     for (const Paragraph& p : t.paragraphs)
       for (const Span& s : p.spans)
-        if (s.kind == Span::jump && !ids.count(text::lower_case(s.target)))
-          throw SourceError("topic \"" + t.id + "\" jumps to unknown \"" + s.target + "\"");
+        if (s.kind == Span::JUMP && !ids.count(text::lower_case(s.target)))
+          throw SourceError("topic \"" + t.id + "\" jumps to unknown \"" +
+                            s.target + "\"");
 }
 
 // The viewers' index lists one topic per keyword, so a keyword names one.

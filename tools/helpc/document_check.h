@@ -1,6 +1,6 @@
 // What the help file needs of a document beyond its syntax.
-#ifndef HELPC_DOCUMENT_CHECK_H_
-#define HELPC_DOCUMENT_CHECK_H_
+#ifndef WHIRLO_TOOLS_HELPC_DOCUMENT_CHECK_H
+#define WHIRLO_TOOLS_HELPC_DOCUMENT_CHECK_H
 
 #include "help_document.h"
 
@@ -12,4 +12,4 @@ void check_document(const HelpDocument& doc);
 
 }  // namespace helpc
 
-#endif  // HELPC_DOCUMENT_CHECK_H_
+#endif  // WHIRLO_TOOLS_HELPC_DOCUMENT_CHECK_H

@@ -1,6 +1,6 @@
 // The help file's content as the source states it, in cp1252 text.
-#ifndef HELPC_HELP_DOCUMENT_H_
-#define HELPC_HELP_DOCUMENT_H_
+#ifndef WHIRLO_TOOLS_HELPC_HELP_DOCUMENT_H
+#define WHIRLO_TOOLS_HELPC_HELP_DOCUMENT_H
 
 #include <cstdint>
 #include <stdexcept>
@@ -10,16 +10,16 @@
 namespace helpc {
 
 struct Span {
-  enum Kind { plain, jump, line_break, tab };
-  Kind kind = plain;
+  enum Kind { PLAIN, JUMP, LINE_BREAK, TAB };
+  Kind kind = PLAIN;
   std::string text;
   std::string target;  // context id of a jump
   bool code = false;   // set in the example font
 };
 
 struct Paragraph {
-  enum Kind { heading, body, bullet, example, row };
-  Kind kind = body;
+  enum Kind { HEADING, BODY, BULLET, EXAMPLE, ROW };
+  Kind kind = BODY;
   std::vector<Span> spans;
   std::vector<int> tab_stops;  // points from the left margin, for rows
 };
@@ -44,4 +44,4 @@ struct SourceError : std::runtime_error {
 
 }  // namespace helpc
 
-#endif  // HELPC_HELP_DOCUMENT_H_
+#endif  // WHIRLO_TOOLS_HELPC_HELP_DOCUMENT_H

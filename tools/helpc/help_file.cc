@@ -9,11 +9,11 @@ namespace helpc {
 
 namespace {
 
-constexpr unsigned kFileHeaderSize = 16;
-constexpr unsigned kInternalHeaderSize = 9;
+constexpr unsigned FILE_HEADER_SIZE = 16;
+constexpr unsigned INTERNAL_HEADER_SIZE = 9;
 
 void put_internal(ByteWriter& w, const Bytes& data, uint8_t flags) {
-  w.u32(kInternalHeaderSize + data.size());  // reserved, header included
+  w.u32(INTERNAL_HEADER_SIZE + data.size());  // reserved, header included
   w.u32(data.size());
   w.u8(flags);
   w.append(data);
@@ -29,7 +29,7 @@ Bytes directory(const InternalFiles& files, uint32_t first_offset) {
     key.cstr(name);
     value.u32(offset);
     entries.push_back({key.bytes, value.bytes});
-    offset += kInternalHeaderSize + data.size();
+    offset += INTERNAL_HEADER_SIZE + data.size();
   }
   return write_btree({0x0402, 1024, "z4"}, entries).bytes;
 }
@@ -45,13 +45,13 @@ Bytes write_help_file(const HelpDocument& doc) {
   add_index_files(doc, topics.topic_offsets, files);
 
   // The directory's size does not depend on the offsets it holds.
-  size_t directory_size = kInternalHeaderSize + directory(files, 0).size();
-  Bytes dir = directory(files, kFileHeaderSize + directory_size);
+  size_t directory_size = INTERNAL_HEADER_SIZE + directory(files, 0).size();
+  Bytes dir = directory(files, FILE_HEADER_SIZE + directory_size);
   ByteWriter w;
   w.u32(0x00035F3F);
-  w.u32(kFileHeaderSize);  // the directory follows the header
-  w.u32(0xFFFFFFFF);       // no free blocks
-  w.u32(0);                // total size, patched below
+  w.u32(FILE_HEADER_SIZE);  // the directory follows the header
+  w.u32(0xFFFFFFFF);        // no free blocks
+  w.u32(0);                 // total size, patched below
   put_internal(w, dir, 4);
   for (const auto& [name, data] : files) put_internal(w, data, 0);
   w.patch_u32(12, w.size());

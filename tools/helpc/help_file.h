@@ -1,6 +1,6 @@
 // Assembles the whole help file: header, directory, internal files.
-#ifndef HELPC_HELP_FILE_H_
-#define HELPC_HELP_FILE_H_
+#ifndef WHIRLO_TOOLS_HELPC_HELP_FILE_H
+#define WHIRLO_TOOLS_HELPC_HELP_FILE_H
 
 #include "byte_writer.h"
 #include "help_document.h"
@@ -12,4 +12,4 @@ Bytes write_help_file(const HelpDocument& doc);
 
 }  // namespace helpc
 
-#endif  // HELPC_HELP_FILE_H_
+#endif  // WHIRLO_TOOLS_HELPC_HELP_FILE_H

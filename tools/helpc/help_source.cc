@@ -22,7 +22,8 @@ std::string trim(const std::string& s) {
 std::vector<std::string> split(const std::string& s, char sep) {
   std::vector<std::string> parts;
   std::stringstream in(s);
-  for (std::string part; std::getline(in, part, sep);) parts.push_back(trim(part));
+  for (std::string part; std::getline(in, part, sep);)
+    parts.push_back(trim(part));
   return parts;
 }
 
@@ -51,7 +52,7 @@ class Parser {
   Topic& topic() { return doc_.topics.back(); }
 
   HelpDocument doc_;
-  Paragraph para_;  // the paragraph being gathered; no spans: none
+  Paragraph para_;    // the paragraph being gathered; no spans: none
   std::string text_;  // its text before inline parsing
   std::vector<std::vector<std::vector<Span>>> table_;
   bool after_heading_ = false;
@@ -117,8 +118,8 @@ void Parser::heading(const std::string& text) {
   t.id = text.substr(open + 2, text.size() - open - 3);
   if (t.title.empty()) throw SourceError("empty topic title");
   Paragraph h;
-  h.kind = Paragraph::heading;
-  h.spans = {Span{Span::plain, t.title, "", false}};
+  h.kind = Paragraph::HEADING;
+  h.spans = {Span{Span::PLAIN, t.title, "", false}};
   t.paragraphs.push_back(h);
   doc_.topics.push_back(t);
   after_heading_ = true;
@@ -149,23 +150,25 @@ void Parser::block_line(const std::string& text) {
   if (starts_with(text, "|")) return row(trim(text));
   if (!table_.empty()) end_table();
   if (example_line) {
-    if (!text_.empty() || (para_.kind != Paragraph::example && !para_.spans.empty()))
+    if (!text_.empty() ||
+        (para_.kind != Paragraph::EXAMPLE && !para_.spans.empty()))
       throw SourceError("an example block follows a blank line");
-    if (!para_.spans.empty()) para_.spans.push_back({Span::line_break, "", "", false});
-    para_.kind = Paragraph::example;
-    para_.spans.push_back({Span::plain, text.substr(4), "", true});
+    if (!para_.spans.empty())
+      para_.spans.push_back({Span::LINE_BREAK, "", "", false});
+    para_.kind = Paragraph::EXAMPLE;
+    para_.spans.push_back({Span::PLAIN, text.substr(4), "", true});
     return;
   }
-  if (para_.kind == Paragraph::example && !para_.spans.empty())
+  if (para_.kind == Paragraph::EXAMPLE && !para_.spans.empty())
     throw SourceError("text directly after an example block");
   if (starts_with(text, "- ")) {
     end_block();
-    para_.kind = Paragraph::bullet;
+    para_.kind = Paragraph::BULLET;
     text_ = trim(text.substr(2));
     block_start_ = line_number_;
     return;
   }
-  if (para_.kind != Paragraph::bullet && starts_with(text, "  "))
+  if (para_.kind != Paragraph::BULLET && starts_with(text, "  "))
     throw SourceError("indented text outside a list item or example");
   if (text_.empty()) block_start_ = line_number_;
   text_ += (text_.empty() ? "" : " ") + trim(text);
@@ -174,9 +177,11 @@ void Parser::block_line(const std::string& text) {
 void Parser::row(const std::string& text) {
   if (!text_.empty()) end_block();
   if (text.find_first_not_of("|-: ") == std::string::npos) return;  // rule line
-  std::string inner = text.substr(1, text.size() - (text.back() == '|' ? 2 : 1));
+  std::string inner =
+      text.substr(1, text.size() - (text.back() == '|' ? 2 : 1));
   std::vector<std::vector<Span>> cells;
-  for (const std::string& cell : split(inner, '|')) cells.push_back(parse_inline(cell));
+  for (const std::string& cell : split(inner, '|'))
+    cells.push_back(parse_inline(cell));
   if (!table_.empty() && cells.size() != table_.front().size())
     throw SourceError("table rows differ in their number of cells");
   table_.push_back(cells);
@@ -193,10 +198,10 @@ void Parser::end_table() {
     stops.push_back(static_cast<int>(at += widths[c] + 12));
   for (const auto& cells : table_) {
     Paragraph p;
-    p.kind = Paragraph::row;
+    p.kind = Paragraph::ROW;
     p.tab_stops = stops;
     for (size_t c = 0; c < columns; ++c) {
-      if (c > 0) p.spans.push_back({Span::tab, "", "", false});
+      if (c > 0) p.spans.push_back({Span::TAB, "", "", false});
       p.spans.insert(p.spans.end(), cells[c].begin(), cells[c].end());
     }
     topic().paragraphs.push_back(p);
@@ -212,10 +217,10 @@ void Parser::end_block() {
     } catch (const SourceError& e) {
       throw at_line(block_start_, e.what());
     }
-    if (para_.kind == Paragraph::bullet) {
+    if (para_.kind == Paragraph::BULLET) {
       para_.tab_stops = {12};
-      para_.spans.insert(para_.spans.begin(),
-                         {{Span::plain, "\x95", "", false}, {Span::tab, "", "", false}});
+      para_.spans.insert(para_.spans.begin(), {{Span::PLAIN, "\x95", "", false},
+                                               {Span::TAB, "", "", false}});
     }
   }
   if (!para_.spans.empty()) topic().paragraphs.push_back(para_);

@@ -1,7 +1,7 @@
 // Reads the plain-text help source (a small Markdown subset; see
 // docs/help/README.md) into a HelpDocument.
-#ifndef HELPC_HELP_SOURCE_H_
-#define HELPC_HELP_SOURCE_H_
+#ifndef WHIRLO_TOOLS_HELPC_HELP_SOURCE_H
+#define WHIRLO_TOOLS_HELPC_HELP_SOURCE_H
 
 #include <istream>
 #include <string>
@@ -19,4 +19,4 @@ std::vector<Span> parse_inline(const std::string& cp1252_text);
 
 }  // namespace helpc
 
-#endif  // HELPC_HELP_SOURCE_H_
+#endif  // WHIRLO_TOOLS_HELPC_HELP_SOURCE_H

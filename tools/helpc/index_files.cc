@@ -17,24 +17,29 @@ Bytes u32_bytes(uint32_t v) {
   return w.bytes;
 }
 
-Bytes context_file(const HelpDocument& doc, const std::vector<uint32_t>& offsets) {
+Bytes context_file(const HelpDocument& doc,
+                   const std::vector<uint32_t>& offsets) {
   std::vector<std::pair<int32_t, uint32_t>> pairs;
   for (size_t t = 0; t < doc.topics.size(); ++t)
     pairs.emplace_back(context_hash(doc.topics[t].id), offsets[t]);
   std::sort(pairs.begin(), pairs.end());  // signed, as the viewer compares
   std::vector<BTreeEntry> entries;
   for (const auto& [hash, offset] : pairs)
-    entries.push_back({u32_bytes(static_cast<uint32_t>(hash)), u32_bytes(offset)});
+    entries.push_back(
+        {u32_bytes(static_cast<uint32_t>(hash)), u32_bytes(offset)});
   return write_btree({0x0002, 2048, "L4"}, entries).bytes;
 }
 
-void add_keyword_files(const HelpDocument& doc, const std::vector<uint32_t>& offsets,
+void add_keyword_files(const HelpDocument& doc,
+                       const std::vector<uint32_t>& offsets,
                        InternalFiles& files) {
   std::vector<std::pair<std::string, uint32_t>> keywords;
   for (size_t t = 0; t < doc.topics.size(); ++t)
-    for (const std::string& k : doc.topics[t].keywords) keywords.emplace_back(k, offsets[t]);
-  std::sort(keywords.begin(), keywords.end(),
-            [](const auto& a, const auto& b) { return keyword_less(a.first, b.first); });
+    for (const std::string& k : doc.topics[t].keywords)
+      keywords.emplace_back(k, offsets[t]);
+  std::sort(keywords.begin(), keywords.end(), [](const auto& a, const auto& b) {
+    return keyword_less(a.first, b.first);
+  });
   std::vector<BTreeEntry> entries;
   ByteWriter data;
   for (const auto& [keyword, offset] : keywords) {
@@ -57,7 +62,8 @@ void add_keyword_files(const HelpDocument& doc, const std::vector<uint32_t>& off
   files["|KWMAP"] = map.bytes;
 }
 
-Bytes title_file(const HelpDocument& doc, const std::vector<uint32_t>& offsets) {
+Bytes title_file(const HelpDocument& doc,
+                 const std::vector<uint32_t>& offsets) {
   std::vector<BTreeEntry> entries;
   for (size_t t = 0; t < doc.topics.size(); ++t) {  // offsets ascend already
     ByteWriter title;
@@ -70,7 +76,8 @@ Bytes title_file(const HelpDocument& doc, const std::vector<uint32_t>& offsets) 
 Bytes map_file(const HelpDocument& doc, const std::vector<uint32_t>& offsets) {
   std::vector<std::pair<uint32_t, uint32_t>> pairs;
   for (size_t t = 0; t < doc.topics.size(); ++t)
-    for (uint32_t number : doc.topics[t].map_numbers) pairs.emplace_back(number, offsets[t]);
+    for (uint32_t number : doc.topics[t].map_numbers)
+      pairs.emplace_back(number, offsets[t]);
   std::sort(pairs.begin(), pairs.end());
   ByteWriter w;
   w.u16(pairs.size());
@@ -87,7 +94,8 @@ bool keyword_less(const std::string& a, const std::string& b) {
   return text::less_ignoring_case(a, b);
 }
 
-void add_index_files(const HelpDocument& doc, const std::vector<uint32_t>& offsets,
+void add_index_files(const HelpDocument& doc,
+                     const std::vector<uint32_t>& offsets,
                      InternalFiles& files) {
   files["|CONTEXT"] = context_file(doc, offsets);
   add_keyword_files(doc, offsets, files);

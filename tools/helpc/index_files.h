@@ -1,7 +1,7 @@
 // The lookup files: context ids, keywords, titles and map numbers, each
 // turned into the TOPICOFFSET of a topic.
-#ifndef HELPC_INDEX_FILES_H_
-#define HELPC_INDEX_FILES_H_
+#ifndef WHIRLO_TOOLS_HELPC_INDEX_FILES_H
+#define WHIRLO_TOOLS_HELPC_INDEX_FILES_H
 
 #include <cstdint>
 #include <map>
@@ -16,7 +16,8 @@ namespace helpc {
 using InternalFiles = std::map<std::string, Bytes>;  // name to data
 
 // Adds |CONTEXT, |KWBTREE, |KWDATA, |KWMAP, |TTLBTREE and |CTXOMAP.
-void add_index_files(const HelpDocument& doc, const std::vector<uint32_t>& offsets,
+void add_index_files(const HelpDocument& doc,
+                     const std::vector<uint32_t>& offsets,
                      InternalFiles& files);
 
 // Keywords sort without regard to ASCII letter case.
@@ -24,4 +25,4 @@ bool keyword_less(const std::string& a, const std::string& b);
 
 }  // namespace helpc
 
-#endif  // HELPC_INDEX_FILES_H_
+#endif  // WHIRLO_TOOLS_HELPC_INDEX_FILES_H

@@ -6,7 +6,7 @@ namespace {
 
 void add_text(std::vector<Span>& spans, const std::string& text, bool code) {
   if (text.empty()) return;
-  if (!spans.empty() && spans.back().kind == Span::plain &&
+  if (!spans.empty() && spans.back().kind == Span::PLAIN &&
       spans.back().code == code) {
     spans.back().text += text;
     return;
@@ -28,7 +28,7 @@ void take_link(const std::string& s, size_t& i, std::vector<Span>& spans) {
   size_t end = s.find(')', close);
   if (end == std::string::npos) throw SourceError("unclosed link");
   Span jump;
-  jump.kind = Span::jump;
+  jump.kind = Span::JUMP;
   jump.text = s.substr(i + 1, close - i - 1);
   jump.target = s.substr(close + 3, end - close - 3);
   if (jump.text.empty() || jump.target.empty())

@@ -1,6 +1,6 @@
 // |SYSTEM and |FONT: the file's version, title, contents topic and fonts.
-#ifndef HELPC_SYSTEM_FILES_H_
-#define HELPC_SYSTEM_FILES_H_
+#ifndef WHIRLO_TOOLS_HELPC_SYSTEM_FILES_H
+#define WHIRLO_TOOLS_HELPC_SYSTEM_FILES_H
 
 #include <cstdint>
 
@@ -14,4 +14,4 @@ Bytes write_font_file();
 
 }  // namespace helpc
 
-#endif  // HELPC_SYSTEM_FILES_H_
+#endif  // WHIRLO_TOOLS_HELPC_SYSTEM_FILES_H

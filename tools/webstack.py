@@ -1,0 +1,150 @@
+"""What tools/serve, the benchmarks and the tests share for talking to web
+servers on 127.0.0.1: free ports, waiting for a listener, a raw HTTP/1.0
+GET, the body of a response, and a server process that is started in a
+session of its own with its output in a log and stopped whatever state it
+is in."""
+
+import os
+import shutil
+import socket
+import subprocess
+import time
+
+MOZILLA = "Mozilla/5.0 (X11; Linux x86_64)"
+
+
+def find_server(*names):
+    """The first of names on PATH or in the system folders; servers live in
+    /usr/sbin, which an ordinary user's PATH may lack."""
+    for name in names:
+        path = shutil.which(name) or shutil.which(name, path="/usr/sbin:/sbin")
+        if path:
+            return path
+    raise RuntimeError("%s is not installed (Debian package)" % names[0])
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def port_is_free(port):
+    """Whether a server could listen on port (servers set SO_REUSEADDR, so
+    connections of an earlier run in TIME_WAIT do not count)."""
+    with socket.socket() as probe:
+        probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            probe.bind(("127.0.0.1", port))
+            return True
+        except OSError:
+            return False
+
+
+def connects(address):
+    """Whether something listens at address: a port of 127.0.0.1, or the
+    path of a unix socket."""
+    family = socket.AF_INET if isinstance(address, int) else socket.AF_UNIX
+    with socket.socket(family) as probe:
+        probe.settimeout(0.5)
+        target = ("127.0.0.1", address) if family == socket.AF_INET else address
+        return probe.connect_ex(target) == 0
+
+
+def wait_until(condition, timeout=5):
+    """Polls condition until it holds (True) or time runs out (False)."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def wait_for_port(address, process, timeout=20, what="server"):
+    """Waits until process listens at address (see connects); raises
+    RuntimeError when it ends first or time runs out."""
+    if not wait_until(lambda: process.poll() is not None or connects(address),
+                      timeout):
+        raise RuntimeError("%s did not listen on %s" % (what, address))
+    if process.poll() is not None:
+        raise RuntimeError("%s exited with code %d" % (what, process.returncode))
+
+
+def http_get(port, target, agent=MOZILLA, timeout=30, headers=""):
+    """Sends an HTTP/1.0 GET and returns the raw response bytes."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
+        conn.sendall(("GET %s HTTP/1.0\r\nHost: 127.0.0.1:%d\r\nUser-Agent: %s\r\n"
+                      "%s\r\n" % (target, port, agent, headers)).encode("latin-1"))
+        chunks = []
+        while chunk := conn.recv(65536):
+            chunks.append(chunk)
+    return b"".join(chunks)
+
+
+def body_of(response):
+    """The body of an HTTP response or CGI output: what follows the first
+    empty line (LF or CRLF ends)."""
+    ends = [at + len(sep) for sep in (b"\n\n", b"\n\r\n")
+            for at in [response.find(sep)] if at >= 0]
+    return response[min(ends):] if ends else b""
+
+
+def stop(process):
+    """Ends a process we started, whatever state it is in; its exit code."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+    return process.returncode
+
+
+def read_logs(*paths):
+    text = ""
+    for path in paths:
+        if path and os.path.exists(path):
+            with open(path, errors="replace") as handle:
+                text += handle.read()
+    return text
+
+
+class Server:
+    """A server process listening at address (see connects), started in a
+    session of its own: Apache signals its whole process group when it
+    stops, and Ctrl-C must reach only us, who stop it. Its standard output
+    and error go to log (appended), or stay ours when log is None. When it
+    does not come up, the error quotes the logs named in quote (default:
+    log), the server's own error log, say."""
+
+    def __init__(self, command, address, log=None, env=None, what=None,
+                 timeout=20, quote=None, cwd=None):
+        self.address = address
+        self.logs = quote if quote is not None else [log]
+        output = open(log, "ab") if log else None
+        self.process = subprocess.Popen(
+            command, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=output,
+            stderr=subprocess.STDOUT if output else None, start_new_session=True)
+        if output:
+            output.close()
+        try:
+            wait_for_port(address, self.process, timeout,
+                          what or os.path.basename(command[0]))
+        except RuntimeError as error:
+            self.stop()
+            raise RuntimeError("%s\n%s" % (error, self.log())) from None
+
+    @property
+    def pid(self):
+        return self.process.pid
+
+    def log(self):
+        return read_logs(*self.logs)
+
+    def wait(self):
+        return self.process.wait()
+
+    def stop(self):
+        return stop(self.process)
