@@ -6,7 +6,7 @@ import unittest
 
 from lib.cases import SiteTestCase
 from lib.responses import UP, animation, frame_parts, part, single
-from lib.site import REPO
+from lib.tree import REPO
 
 # query, frames played (None: a single picture, given separately)
 EXAMPLES = [

@@ -5,7 +5,7 @@ import os
 import unittest
 
 from lib.responses import exit_code, message
-from lib.site import Site
+from lib.tree import Site
 
 
 def describe_difference(actual, expected):
