@@ -71,13 +71,17 @@ def lzw_decode(data, min_code_size):
         prev = code
 
 
+def next_byte(buf, pos, missing):
+    """The byte at pos and the position after it; GifError(missing) at the end."""
+    if pos >= len(buf):
+        raise GifError(missing)
+    return buf[pos], pos + 1
+
+
 def read_sub_blocks(buf, pos):
     data = bytearray()
     while True:
-        if pos >= len(buf):
-            raise GifError("sub-blocks run past end of file")
-        n = buf[pos]
-        pos += 1
+        n, pos = next_byte(buf, pos, "sub-blocks run past end of file")
         if n == 0:
             return bytes(data), pos
         data += buf[pos:pos + n]
@@ -100,10 +104,7 @@ def decode_gif(buf):
         pos += 3 * n
     image = None
     while True:
-        if pos >= len(buf):
-            raise GifError("missing trailer")
-        tag = buf[pos]
-        pos += 1
+        tag, pos = next_byte(buf, pos, "missing trailer")
         if tag == 0x3B:
             if pos != len(buf):
                 raise GifError("%d bytes after trailer" % (len(buf) - pos))

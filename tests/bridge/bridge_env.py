@@ -3,7 +3,7 @@ trees, whirlo32 run directly as a Windows CGI server would, and one real
 web server for a test class (tests/lib/servers.py, tools/webstack.py).
 
 The bridge and whirlo32 come from the environment variables WHIRLO_BRIDGE
-and WHIRLO_PROGRAM (run_bridge_tests.py sets them).
+and WHIRLO_PROGRAM (tests/run.py sets them).
 """
 
 import os
@@ -14,8 +14,8 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-sys.path[:0] = [os.path.join(REPO, "tests", "lib"), os.path.join(REPO, "tools")]
-import servers  # noqa: E402
+sys.path[:0] = [os.path.join(REPO, "tests"), os.path.join(REPO, "tools")]
+from lib import servers  # noqa: E402
 from webstack import (MOZILLA, body_of, free_port, http_get,  # noqa: E402,F401
                       stop, wait_until)
 FRAMES = os.path.join(REPO, "dist", "frames")

@@ -15,9 +15,8 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                "..", "lib"))
-from xvfb import Xvfb, stop_group  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from lib.xvfb import Xvfb, stop_group  # noqa: E402
 
 SCREEN = (640, 480)
 

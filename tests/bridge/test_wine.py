@@ -10,22 +10,13 @@ import unittest
 
 from bridge_env import FRAMES, MOZILLA, body_of
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                "..", "lib"))
-from wine import WineSession, windows_path  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from lib.programs import windows_path  # noqa: E402
+from lib.wine import WineSession  # noqa: E402
 
 QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?pict=11", "whirlo?.gif?start=20"]
-SESSION = None
-
-
-def setUpModule():
-    global SESSION
-    SESSION = WineSession(wine=os.environ.get("WHIRLO_EMULATOR") or "wine")
-    SESSION.__enter__()
-
-
-def tearDownModule():
-    SESSION.__exit__(None, None, None)
+# The runner (tests/run.py) holds the Wine session; this names the same prefix.
+SESSION = WineSession(wine=os.environ.get("WHIRLO_EMULATOR") or "wine")
 
 
 class UnderWine(unittest.TestCase):

@@ -15,12 +15,13 @@ import argparse
 import os
 import shlex
 import shutil
-import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from wine_session import WineSession  # noqa: E402
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, TESTS)
+from lib import programs  # noqa: E402
+from lib.wine import WineSession  # noqa: E402
 
 FRAMES = {"A": 3, "B": 2, "C d": 2}
 TIDY_PELK = b"[Whirl]\r\nAnimation Path=anim/\r\nAllow Only=\r\nAllow Viewer=Mozilla\r\n"
@@ -130,18 +131,16 @@ def run(command, data_bytes, pelk_bytes, env):
     root = tempfile.mkdtemp(prefix="whirlo-diff-")
     try:
         cgi = make_tree(root, data_bytes, pelk_bytes)
-        done = subprocess.run(command + ["./req.ini"], cwd=cgi, env=env,
-                              stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=60)
+        done = programs.run(command + ["./req.ini"], cgi, env)
         stdout = done.stdout.replace(b"\r\n", b"\n")
-        return done.returncode, stdout, snapshot(cgi)
+        return done.code, stdout, snapshot(cgi)
     finally:
         shutil.rmtree(root)
 
 
 def describe(result):
     code, stdout, files = result
-    lines = ["exit %d, stdout %r" % (code, stdout)]
+    lines = ["exit %s, stdout %r" % (code, stdout)]
     for name in sorted(files):
         lines.append("  %s: %r" % (name, files[name][:120]))
     return "\n".join(lines)

@@ -2,47 +2,39 @@
 
 import unittest
 
-from whirlo_env import (WhirloTestCase, animation, error_response, frame_parts,
-                        part, single)
+from lib.cases import SiteTestCase
+from lib.responses import animation, error_response, frame_parts, part, single
 
-# (Allow Only value or None for no key, referer, allowed)
-REFERER_CASES = [
-    ("example.com", "", True),
-    ("", "http://www.other.org/", True),
-    (None, "http://www.other.org/", True),
-    ("example.com", "http://www.example.com/page.html", True),
-    ("example.com", "http://www.other.org/page.html", False),
-    ("nowhere,example.com", "http://www.example.com/", True),
-    ("ample", "http://www.example.com/", True),
-    ("EXAMPLE.COM", "http://www.example.com/", False),
-    ("nowhere, example.com", "http://www.example.com/", False),
-    ("nowhere, example.com", "http://x/?see example.com", True),
-    (",nowhere", "http://www.example.com/", True),
-    ("nowhere,", "http://www.example.com/", True),
-    ("nowhere,,elsewhere", "http://www.example.com/", True),
-]
-
-# (Allow Viewer value or None for no key, user agent, animates)
-VIEWER_CASES = [
-    ("Mozilla", "Mozilla/2.0 (Win95; I)", True),
-    ("Mozilla", "Opera/3.0 (compatible; Mozilla)", True),
-    ("zilla", "Mozilla/2.0", True),
-    ("Mozilla", "", True),
-    ("", "Lynx/2.8", True),
-    (None, "Lynx/2.8", True),
-    ("Mozilla", "Lynx/2.8 libwww", False),
-    ("Mozilla", "mozilla/2.0", False),
-    ("Lynx, Mozilla", "Mozilla/2.0", False),
-    ("Lynx,Mozilla", "Mozilla/2.0", True),
-    ("Lynx,", "Mosaic/1.0", True),
-]
+# List value (None: no key): (values on the list, values off it). The
+# "Allow Only" list is matched against the referer and the "Allow Viewer"
+# list against the user agent in the same way, so each case is tried on
+# both.
+LISTS = {
+    None: (["http://www.other.org/", "Lynx/2.8"], []),
+    "": (["http://www.other.org/", "Lynx/2.8"], []),
+    "example.com": (["", "http://www.example.com/page.html"],
+                    ["http://www.other.org/page.html"]),
+    "nowhere,example.com": (["http://www.example.com/"], []),
+    "ample": (["http://www.example.com/"], []),
+    "EXAMPLE.COM": ([], ["http://www.example.com/"]),
+    "nowhere, example.com": (["http://x/?see example.com"],
+                             ["http://www.example.com/"]),
+    ",nowhere": (["http://www.example.com/"], []),
+    "nowhere,": (["http://www.example.com/"], []),
+    "nowhere,,elsewhere": (["http://www.example.com/"], []),
+    "Mozilla": (["Mozilla/2.0 (Win95; I)", "Opera/3.0 (compatible; Mozilla)", ""],
+                ["Lynx/2.8 libwww", "mozilla/2.0"]),
+    "zilla": (["Mozilla/2.0"], []),
+    "Lynx, Mozilla": ([], ["Mozilla/2.0"]),
+    "Lynx,Mozilla": (["Mozilla/2.0"], []),
+    "Lynx,": (["Mosaic/1.0"], []),
+}
+LIST_CASES = [(value, request, request in on)
+              for value, (on, off) in LISTS.items() for request in on + off]
 
 
-class AccessTestCase(WhirloTestCase):
-
-    def setUp(self):
-        super().setUp()
-        self.frames = self.site.write_frames("x", range(1, 5))
+class AccessTestCase(SiteTestCase):
+    x_frames = range(1, 5)
 
     def configure(self, **keys):
         entries = {"Animation Path": self.site.host_dir(self.site.anim)}
@@ -54,7 +46,7 @@ class RefererTests(AccessTestCase):
 
     def test_referer_list(self):
         served = animation(frame_parts(self.frames, [1, 2, 3, 4]))
-        for allow_only, referer, allowed in REFERER_CASES:
+        for allow_only, referer, allowed in LIST_CASES:
             with self.subTest(allow_only=allow_only, referer=referer):
                 self.configure(allow_only=allow_only)
                 result = self.site.request("x", referer=referer)
@@ -76,7 +68,7 @@ class ViewerTests(AccessTestCase):
     def test_viewer_list(self):
         animated = animation(frame_parts(self.frames, [1, 2, 3, 4]))
         still = single(frame_parts(self.frames, [1])[0])
-        for allow_viewer, agent, animates in VIEWER_CASES:
+        for allow_viewer, agent, animates in LIST_CASES:
             with self.subTest(allow_viewer=allow_viewer, user_agent=agent):
                 self.configure(allow_viewer=allow_viewer)
                 result = self.site.request("x", user_agent=agent)

@@ -3,11 +3,11 @@
 import os
 import unittest
 
-from whirlo_env import (WhirloTestCase, animation, error_response, frame_parts,
-                        single)
+from lib.cases import SiteTestCase
+from lib.responses import animation, error_response, frame_parts, single
 
 
-class CommandLineTests(WhirloTestCase):
+class CommandLineTests(SiteTestCase):
 
     def test_empty_tail_reports_1001(self):
         cases = [[]]
@@ -48,12 +48,9 @@ class CommandLineTests(WhirloTestCase):
         self.assertTrue(os.path.exists(content), "unrelated content file touched")
 
 
-class DataFileTests(WhirloTestCase):
-
-    def setUp(self):
-        super().setUp()
-        self.site.write_config()
-        self.frames = self.site.write_frames("x", range(1, 4))
+class DataFileTests(SiteTestCase):
+    configured = True
+    x_frames = range(1, 4)
 
     def test_request_files_are_deleted_after_reading(self):
         for content in (True, False):
@@ -123,7 +120,7 @@ class DataFileTests(WhirloTestCase):
                 self.assertFalse(result.data_exists)
 
 
-class ConfigLocationTests(WhirloTestCase):
+class ConfigLocationTests(SiteTestCase):
     """pelk.ini: current directory first, else WINDIR."""
 
     def anim_entry(self, folder=None):

@@ -4,9 +4,9 @@ site show do what they say they do."""
 import os
 import unittest
 
-from whirlo_env import REPO, WhirloTestCase, animation, frame_parts, part, single
-
-UP = list(range(3, 10))
+from lib.cases import SiteTestCase
+from lib.responses import UP, animation, frame_parts, part, single
+from lib.tree import REPO
 
 # query, frames played (None: a single picture, given separately)
 EXAMPLES = [
@@ -21,7 +21,7 @@ DOCUMENTS = ["README.md", os.path.join("docs", "help", "whirlo32.txt"),
              os.path.join("site", "index.html")]
 
 
-class ExampleTests(WhirloTestCase):
+class ExampleTests(SiteTestCase):
 
     def setUp(self):
         super().setUp()

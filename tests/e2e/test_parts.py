@@ -2,7 +2,8 @@
 
 import unittest
 
-from whirlo_env import WhirloTestCase, animation, part, single, STATUS
+from lib.cases import SiteTestCase
+from lib.responses import STATUS, animation, part, single
 
 ALL_BYTES = bytes(range(256))
 
@@ -12,11 +13,8 @@ def block(size, seed):
     return pattern[:size]
 
 
-class PartTests(WhirloTestCase):
-
-    def setUp(self):
-        super().setUp()
-        self.site.write_config()
+class PartTests(SiteTestCase):
+    configured = True
 
     def test_empty_gif_is_a_37_byte_part(self):
         self.site.write_picture("zero.gif", b"")

@@ -3,20 +3,15 @@
 import os
 import unittest
 
-from whirlo_env import (MULTIPART_HEADER, STATUS, WhirloTestCase, animation,
-                        error_response, frame_parts, identify_parts, part,
-                        random_frames, single)
-
-UP = list(range(3, 10))
-DOWN = UP[::-1]
+from lib.cases import SiteTestCase
+from lib.responses import (DOWN, MULTIPART_HEADER, STATUS, UP, animation,
+                           error_response, frame_parts, identify_parts, part,
+                           random_frames, single)
 
 
-class LayoutTests(WhirloTestCase):
-
-    def setUp(self):
-        super().setUp()
-        self.site.write_config()
-        self.frames = self.site.write_frames("x", range(1, 7))
+class LayoutTests(SiteTestCase):
+    configured = True
+    x_frames = range(1, 7)
 
     def test_demonstration_for_empty_query(self):
         demo = self.site.install_demo_frames()
@@ -68,7 +63,7 @@ class LayoutTests(WhirloTestCase):
         self.assertServed(result, animation(frame_parts(self.frames, [1, 2, 4, 5, 6])))
 
 
-class RepeatTests(WhirloTestCase):
+class RepeatTests(SiteTestCase):
 
     def test_repeat_counts(self):
         self.site.write_config()
@@ -88,11 +83,11 @@ class RepeatTests(WhirloTestCase):
                 self.assertServed(result, animation(frame_parts(frames, order)))
 
 
-class CountingTests(WhirloTestCase):
+class CountingTests(SiteTestCase):
+    configured = True
 
     def setUp(self):
         super().setUp()
-        self.site.write_config()
         w = self.site.write_frames
         self.sets = {
             "a": w("a", range(1, 14)),
@@ -132,12 +127,12 @@ class CountingTests(WhirloTestCase):
                 self.assertFalse(result.data_exists)
 
 
-class RandomTests(WhirloTestCase):
+class RandomTests(SiteTestCase):
+    configured = True
+    x_frames = range(1, 13)
 
     def setUp(self):
         super().setUp()
-        self.site.write_config()
-        self.frames = self.site.write_frames("x", range(1, 13))
         self.candidates = {n: part(".GIF", data) for n, data in self.frames.items()}
 
     def parts_of(self, result, header=MULTIPART_HEADER):
@@ -163,19 +158,17 @@ class RandomTests(WhirloTestCase):
                                  "%r drawn from no seed in [%d, %d]"
                                  % (run, result.t_before, result.t_after))
 
-    def test_random_run(self):
-        result = self.site.request("X?.GIF?R?Start=3?End=9")
-        keys = self.parts_of(result)
-        self.assertEqual(len(keys), 7)
-        self.assertTrue(all(3 <= k <= 8 for k in keys), keys)
-        self.assertSeeded([keys], 3, 9, result)
-
-    def test_random_run_over_counted_range(self):
-        result = self.site.request("X?.GIF?Start=2?R")
-        keys = self.parts_of(result)
-        self.assertEqual(len(keys), 11)
-        self.assertTrue(all(2 <= k <= 11 for k in keys), keys)
-        self.assertSeeded([keys], 2, 12, result)
+    def test_random_runs(self):
+        # (query, parts, the range drawn from)
+        cases = [("X?.GIF?R?Start=3?End=9", 7, range(3, 9)),
+                 ("X?.GIF?Start=2?R", 11, range(2, 12))]
+        for query, count, drawn in cases:
+            with self.subTest(query=query):
+                result = self.site.request(query)
+                keys = self.parts_of(result)
+                self.assertEqual(len(keys), count)
+                self.assertTrue(all(k in drawn for k in keys), keys)
+                self.assertSeeded([keys], drawn.start, drawn.stop, result)
 
     def test_repeated_random_run_reseeds(self):
         result = self.site.request("X?.GIF?R?Loop=1?Start=3?End=9")

@@ -2,18 +2,13 @@
 
 import unittest
 
-from whirlo_env import (WhirloTestCase, animation, error_response, frame_parts,
-                        part, single)
-
-UP = list(range(3, 10))
-DOWN = UP[::-1]
+from lib.cases import SiteTestCase
+from lib.responses import (DOWN, UP, animation, error_response, frame_parts,
+                           part, single)
 
 
-class QueryTestCase(WhirloTestCase):
-
-    def setUp(self):
-        super().setUp()
-        self.site.write_config()
+class QueryTestCase(SiteTestCase):
+    configured = True
 
     def assertPlays(self, query, frames, order, messages=(), extension=".GIF"):
         result = self.site.request(query)
@@ -80,79 +75,67 @@ class UnknownCommandTests(QueryTestCase):
 
 
 class FieldTests(QueryTestCase):
+    x_frames = range(0, 21)
 
-    def setUp(self):
-        super().setUp()
-        self.frames = self.site.write_frames("x", range(0, 21))
+    def assertPlaysEach(self, cases):
+        """Each (query, order[, messages]) plays those frames in that order."""
+        for query, *expected in cases:
+            with self.subTest(query=query):
+                self.assertPlays(query, self.frames, *expected)
 
     def test_start_field(self):
-        cases = [
+        self.assertPlaysEach([
             ("X?.GIF?Start=12?End=14", [12, 13, 14]),
             ("X?.GIF?Start=123?End=14", [12, 13, 14]),
             ("X?.GIF?Start=x7?End=9", [7, 8, 9]),
             ("X?.GIF?Start=07?End=9", [7, 8, 9]),
             ("X?.GIF?Start=?End=3", [1, 2, 3]),
             ("X?.GIF?Start=0?End=2", [0, 1, 2]),
-        ]
-        for query, order in cases:
-            with self.subTest(query=query):
-                self.assertPlays(query, self.frames, order)
+        ])
 
     def test_end_field(self):
-        cases = [
+        self.assertPlaysEach([
             # E reads its argument inside the following fields and still lets
             # them be parsed; the "5" field itself is an unknown command.
             ("X?.GIF?E?D?5", [5, 4, 3, 2, 1], [2002]),
             ("X?.GIF?Start=18?End=", [18, 19, 20], []),
             ("X?.GIF?Start=18?E", [18, 19, 20], []),
-        ]
-        for query, order, messages in cases:
-            with self.subTest(query=query):
-                self.assertPlays(query, self.frames, order, messages)
+        ])
 
     def test_loop_field(self):
         up = [1, 2, 3]
-        cases = [
+        self.assertPlaysEach([
             ("X?.GIF?End=3?Loop=3", up * 4),
             ("X?.GIF?End=3?Loop=?D", up + up[::-1]),
             # L resumes at its argument position, here the end of the text.
             ("X?.GIF?End=3?D?L2?U", up[::-1]),
             ("X?.GIF?End=3?Loop=0?D", up),
-        ]
-        for query, order in cases:
-            with self.subTest(query=query):
-                self.assertPlays(query, self.frames, order)
+        ])
 
     def test_wait_field(self):
         up = [1, 2, 3]
-        cases = [
+        self.assertPlaysEach([
             ("X?.GIF?End=3?Wait=5?D", up[::-1]),
             # W resumes at its argument position, which skips the D field.
             ("X?.GIF?End=3?W?D?Wait=3?U", up),
             ("X?.GIF?End=3?D?W", up[::-1]),
-        ]
-        for query, order in cases:
-            with self.subTest(query=query):
-                self.assertPlays(query, self.frames, order)
+        ])
 
     def test_fifty_steps_at_most(self):
         down = [3, 2, 1]
-        cases = [
-            ("50th step stored",
-             "X?.GIF?End=3?" + "?".join(["D"] * 49) + "?U", down * 49 + [1, 2, 3]),
-            ("fields after 50 steps ignored",
-             "X?.GIF?End=3?" + "?".join(["D"] * 50) + "?U?End=2?Q?NoAnim=5", down * 50),
-        ]
-        for name, query, order in cases:
-            with self.subTest(name):
-                self.assertPlays(query, self.frames, order)
+        self.assertPlaysEach([
+            # The 50th step is stored,
+            ("X?.GIF?End=3?" + "?".join(["D"] * 49) + "?U", down * 49 + [1, 2, 3]),
+            # and fields after 50 steps are ignored.
+            ("X?.GIF?End=3?" + "?".join(["D"] * 50) + "?U?End=2?Q?NoAnim=5", down * 50),
+        ])
 
 
 class PictureFieldTests(QueryTestCase):
+    x_frames = range(0, 7)
 
     def setUp(self):
         super().setUp()
-        self.frames = self.site.write_frames("x", range(0, 7))
         w = self.site.write_picture
         self.logo_jpg = w("logo.jpg", b"\xff\xd8logo jpeg\r\n\xff\xd9")
         self.logo_gif = w("logo.gif", b"GIF89a logo\x00\x1a\n")

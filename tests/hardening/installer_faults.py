@@ -21,19 +21,15 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from lib.distribution import TARGETS  # noqa: E402
+from lib.programs import strace_path  # noqa: E402
+from lib.responses import WRITE_FAILED, exit_code  # noqa: E402
+
 ARGS = None
 TIMEOUT = 30
 PROBE_NAMES = ("~whl.tmp", "~WHL.TMP")
-WRITE_FAILED = (b"\nWhirlo-32 V1.2, error : WHL1004 (Can't write output "
-                b"file).\nSee WHIRLO32.HLP for help")
 CANNOT_COPY = "Error : Cannot copy"
-# What the installer writes where, from the distribution's names.
-TARGETS = ([("whirlo32._xe", "cgi", "whirlo32.exe"),
-            ("whirlo32.hlp", "anim", "whirlo32.hlp"),
-            ("whirlo32.wri", "anim", "whirlo32.wri"),
-            ("whirlo32._oc", "anim", "whirlo32.doc")] +
-           [("whirlo%d._if" % n, "anim", "whirlo%d.gif" % n)
-            for n in range(1, 14)])
 TEMPORARY = re.compile(r"\.~[A-Za-z0-9]{6}$")
 
 
@@ -55,14 +51,6 @@ def pattern(seed, size):
     """Bytes whose every prefix differs from any other seed's."""
     unit = bytes((seed * 37 + i * 11) % 251 for i in range(4093))
     return (unit * (size // len(unit) + 1))[:size]
-
-
-def strace():
-    path = shutil.which("strace")
-    if not path:
-        raise RuntimeError("strace is missing: install the Debian package "
-                           "strace (tools/run-tests does)")
-    return path
 
 
 class Installation:
@@ -176,7 +164,7 @@ class ReinstallKillTests(FaultTestCase):
 
     def call_counts(self, site, dist, lines):
         log = os.path.join(self.root, "counts.log")
-        site.setup(dist, lines, [strace(), "-f", "-qq", "-o", log, "-e",
+        site.setup(dist, lines, [strace_path(), "-f", "-qq", "-o", log, "-e",
                                  "trace=" + ",".join(self.KILLED_CALLS)])
         counts = dict.fromkeys(self.KILLED_CALLS, 0)
         with open(log) as f:
@@ -205,7 +193,7 @@ class ReinstallKillTests(FaultTestCase):
             step = max(1, count // 12)
             for n in range(1, count + 1, step):
                 site.setup(new_dist, lines, [
-                    strace(), "-f", "-qq", "-o", "/dev/null", "-e",
+                    strace_path(), "-f", "-qq", "-o", "/dev/null", "-e",
                     "trace=" + call, "-e",
                     "inject=%s:signal=KILL:when=%d" % (call, n)])
                 kills += 1
@@ -234,7 +222,7 @@ class FlushOrderTests(FaultTestCase):
         dist = site.distribution("dist", 1, 100000)
         log = os.path.join(self.root, "flush.log")
         site.setup(dist, site.lines("", ""), [
-            strace(), "-f", "-qq", "-y", "-o", log, "-e",
+            strace_path(), "-f", "-qq", "-y", "-o", log, "-e",
             "trace=fsync,fdatasync,rename,renameat,renameat2,link,linkat"])
         with open(log) as f:
             calls = [line for line in f if "= -1" not in line]
@@ -293,7 +281,7 @@ class FullDiskTests(FaultTestCase):
                                      env=dict(os.environ,
                                               WINDIR=site.path("windows")),
                                      capture_output=True, timeout=TIMEOUT)
-                self.assertEqual(run.returncode, 1004 & 0xff)
+                self.assertEqual(run.returncode, exit_code(1004))
                 self.assertEqual(run.stdout, WRITE_FAILED)
 
 

@@ -2,12 +2,13 @@
 
 Every case has a defined exit code and response, and every run leaves the
 data file and the content file deleted and writes nothing but the output
-file (HardeningTestCase.run_request checks that for each)."""
+file (SiteTestCase.run_confined checks that for each)."""
 
 import os
 import random
 
-from hardening_env import (ERROR_PAGE, MULTIPART, STATUS, HardeningTestCase,
+from lib.cases import SiteTestCase
+from lib.responses import (ERROR_PAGE, MULTIPART_HEADER, STATUS, animation,
                            message, part)
 
 MB = 1024 * 1024
@@ -24,42 +25,38 @@ def junk_lines(size, prefix=b"k"):
     return line * (size // len(line))
 
 
-class Frames:
-    """The animation f1..f3.gif and the demonstration frames whirlo1..13.gif."""
-
-    def install(self, site):
-        self.f = site.write_frames("f", [1, 2, 3])
-        self.whirlo = site.write_frames("whirlo", range(1, 14))
-
-    def up(self):
-        return STATUS + MULTIPART + b"".join(part(".GIF", self.f[n]) for n in (1, 2, 3))
-
-    def demo(self):
-        return STATUS + MULTIPART + b"".join(
-            part(".GIF", self.whirlo[n]) for n in range(1, 14))
-
-
-class MalformedDataFileTests(HardeningTestCase):
+class FramesTestCase(SiteTestCase):
+    """With the animation f1..f3.gif and the demonstration frames
+    whirlo1..13.gif, and the default pelk.ini unless not configured."""
+    configured = True
 
     def setUp(self):
         super().setUp()
-        self.site.standard_config()
-        self.frames = Frames()
-        self.frames.install(self.site)
+        self.f = self.site.write_frames("f", [1, 2, 3])
+        self.whirlo = self.site.write_frames("whirlo", range(1, 14))
+
+    def up(self):
+        return animation(part(".GIF", self.f[n]) for n in (1, 2, 3))
+
+    def demo(self):
+        return animation(part(".GIF", self.whirlo[n]) for n in range(1, 14))
+
+
+class MalformedDataFileTests(FramesTestCase):
 
     def run_text(self, build, number, response, readable_content=True, output=None):
         """Runs a data file whose text `build` makes from the content and
         output paths; `response` None means no output file. A content file
         that the text does not name, or names where the reader cannot see
         it (not readable_content), stays."""
-        data, content, default_output = self.site.new_request_paths()
+        data, content, default_output = self.site.request_paths()
         output = output or default_output
-        self.site.write(content, b"body\r\n")
+        self.site.write_file(content, b"body\r\n")
         text = build(content.encode(), output.encode())
-        self.site.write(data, text)
+        self.site.write_file(data, text)
         deleted = readable_content and content.encode() in text
-        result = self.run_request(data, content if deleted else None, output)
-        self.assertResponse(result, number, response)
+        result = self.run_confined(data, content if deleted else None, output)
+        self.assertOutcome(result, number, output=response)
         return result
 
     @staticmethod
@@ -95,7 +92,7 @@ class MalformedDataFileTests(HardeningTestCase):
                     "keys without any section", "keys in other sections"))
 
     def test_requests_hidden_in_malformed_files_are_served(self):
-        up, demo = self.frames.up(), self.frames.demo()
+        up, demo = self.up(), self.demo()
         cases = {
             "binary, then the sections": (
                 lambda c, o: binary(256 * 1024, 3) + b"\r\n" + self.sections(c, o), up),
@@ -142,37 +139,36 @@ class MalformedDataFileTests(HardeningTestCase):
 
     def test_output_path_of_1_mb_is_cut_to_254_characters(self):
         long_path = self.site.path("temp").encode() + b"/" + b"o" * MB
-        self.run_text(lambda c, o: self.sections(c, long_path), 0, self.frames.up(),
+        self.run_text(lambda c, o: self.sections(c, long_path), 0, self.up(),
                       output=long_path[:254].decode())
 
     def test_data_file_that_is_a_folder(self):
-        data, _, _ = self.site.new_request_paths()
-        self.site.write(data + "/inside", b"x")
-        result = self.run_request(data, None, None)
-        self.assertResponse(result, 1004, None)
+        data, _, _ = self.site.request_paths()
+        self.site.write_file(data + "/inside", b"x")
+        result = self.run_confined(data, None, None)
+        self.assertOutcome(result, 1004)
 
 
-class MalformedConfigurationTests(HardeningTestCase):
+class MalformedConfigurationTests(FramesTestCase):
     QUERY = b"f?.GIF?S=====1?E===3"
+    configured = False
 
     def setUp(self):
         super().setUp()
-        self.frames = Frames()
-        self.frames.install(self.site)
         self.anim = self.site.path("anim").encode() + b"/"
 
     def serve(self, config, number, response, folder="cgi", referer=b"http://ok/"):
         if config is not None:
-            self.site.write_config(config, folder)
-        data, content, output = self.site.data_file(self.QUERY, referer=referer,
-                                                    user_agent=b"Mozilla/5.0")
-        result = self.run_request(data, content, output)
-        self.assertResponse(result, number, response)
+            self.site.write_config(text=config, folder=self.site.path(folder))
+        data, content, output = self.site.write_data_file(
+            self.QUERY, referer=referer, user_agent=b"Mozilla/5.0")
+        result = self.run_confined(data, content, output)
+        self.assertOutcome(result, number, output=response)
 
     def test_unreadable_configurations_give_the_defaults(self):
         # The defaults: every referer and viewer allowed, pictures looked up
         # in the current directory, where there are none.
-        nothing = STATUS + MULTIPART
+        nothing = STATUS + MULTIPART_HEADER
         cases = {
             "empty": b"",
             "binary": binary(64 * 1024, 4),
@@ -189,14 +185,14 @@ class MalformedConfigurationTests(HardeningTestCase):
                 self.serve(config, 0, nothing)
         with self.subTest(case="pelk.ini is a folder"):
             os.unlink(self.site.path("cgi", "pelk.ini"))
-            self.site.write(self.site.path("cgi", "pelk.ini", "x"), b"")
+            self.site.write_file(self.site.path("cgi", "pelk.ini", "x"), b"")
             self.serve(None, 0, nothing)
 
     def test_malformed_configuration_in_the_windows_directory(self):
-        self.serve(binary(32 * 1024, 5), 0, STATUS + MULTIPART, folder="windows")
+        self.serve(binary(32 * 1024, 5), 0, STATUS + MULTIPART_HEADER, folder="windows")
 
     def test_settings_found_in_malformed_configurations(self):
-        up = self.frames.up()
+        up = self.up()
         cases = {
             "after 6 MB of lines": b"[Junk]\r\n" + junk_lines(6 * MB) +
                                    b"[WHIRL]\r\nAnimation Path=" + self.anim,
@@ -217,7 +213,7 @@ class MalformedConfigurationTests(HardeningTestCase):
         self.serve(config, 2001, None)
         # The same list within 254 characters lets the referer in.
         self.serve(b"[Whirl]\r\nAnimation Path=" + self.anim +
-                   b"\r\nAllow Only=" + b"z" * 200 + b",ok\r\n", 0, self.frames.up())
+                   b"\r\nAllow Only=" + b"z" * 200 + b",ok\r\n", 0, self.up())
 
 
 # Bytes that the reader removes from the ends of a value, or that end it.
@@ -225,19 +221,13 @@ CUT_OR_TRIMMED = {0x00, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x1A, 0x20}
 STEP_LETTERS = b"UDROSELPNW"
 
 
-class QueryOfEveryByteTests(HardeningTestCase):
+class QueryOfEveryByteTests(FramesTestCase):
     """Queries of 254 bytes of each byte value."""
 
-    def setUp(self):
-        super().setUp()
-        self.site.standard_config()
-        self.frames = Frames()
-        self.frames.install(self.site)
-
     def serve(self, query):
-        data, content, output = self.site.data_file(query)
+        data, content, output = self.site.write_data_file(query)
         # strace for a sample only: the snapshot covers every run.
-        return self.run_request(data, content, output, traced=query[0] % 16 == 0)
+        return self.run_confined(data, content, output, traced=query[0] % 16 == 0)
 
     def test_a_base_name_of_254_equal_bytes(self):
         for value in range(256):
@@ -245,12 +235,12 @@ class QueryOfEveryByteTests(HardeningTestCase):
                 result = self.serve(bytes([value]) * 254)
                 if value in CUT_OR_TRIMMED:
                     # An empty query: the demonstration.
-                    self.assertResponse(result, 0, self.frames.demo())
+                    self.assertOutcome(result, 0, output=self.demo())
                 elif value == ord("?"):
-                    self.assertResponse(result, 1003, None)
+                    self.assertOutcome(result, 1003)
                 else:
                     # No frame of a 254-character name fits a path.
-                    self.assertResponse(result, 1005, STATUS + ERROR_PAGE)
+                    self.assertOutcome(result, 1005, output=STATUS + ERROR_PAGE)
 
     def test_commands_of_247_equal_bytes(self):
         head = b"f?.GIF?"
@@ -268,4 +258,4 @@ class QueryOfEveryByteTests(HardeningTestCase):
                 self.assertEqual(result.stdout, message(2002) * count)
                 self.assertTrue(result.output.startswith(STATUS), repr(result))
                 if value in CUT_OR_TRIMMED or letter in b"USELNW":
-                    self.assertEqual(result.output, self.frames.up())
+                    self.assertEqual(result.output, self.up())

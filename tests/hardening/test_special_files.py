@@ -9,19 +9,17 @@ of a success."""
 
 import os
 
-from hardening_env import (MULTIPART, STATUS, HardeningTestCase, message,
-                           part)
-
-WRITE_FAILED = (b"\nWhirlo-32 V1.2, error : WHL1004 (Can't write output "
-                b"file).\nSee WHIRLO32.HLP for help")
+from lib.cases import SiteTestCase
+from lib.responses import STATUS, WRITE_FAILED, animation, message, part
 
 
-class SpecialFileTests(HardeningTestCase):
+class SpecialFileTests(SiteTestCase):
 
     def setUp(self):
         super().setUp()
         site = self.site
-        site.standard_config(b"Allow Viewer=Mozilla\r\n")
+        site.write_config({"Animation Path": site.host_dir(site.anim),
+                           "Allow Viewer": "Mozilla"})
         self.frames = site.write_frames("f", [1, 4])
         os.mkfifo(site.path("anim", "f2.gif"))
         os.symlink("/dev/zero", site.path("anim", "F3.gif"))
@@ -30,9 +28,9 @@ class SpecialFileTests(HardeningTestCase):
                                                        "pipe.gif")}
 
     def serve(self, query, user_agent=b"Mozilla"):
-        data, _, output = self.site.data_file(query, user_agent=user_agent)
-        # Not run_request: its snapshot would read the FIFOs.
-        result = self.site.run([data], output=output)
+        data, _, output = self.site.write_data_file(query, user_agent=user_agent)
+        # Not run_confined: its snapshot would read the FIFOs.
+        result = self.site.run([data], output=output, traced=True)
         self.assertEqual(set(result.trace.opened) & self.special, set(),
                          "an entry that is no regular file was opened")
         return result
@@ -40,9 +38,8 @@ class SpecialFileTests(HardeningTestCase):
     def test_pipe_and_device_frames_give_no_part_but_count(self):
         result = self.serve(b"f?.GIF")
         self.assertEqual(result.code, 0, result)
-        self.assertEqual(result.output, STATUS + MULTIPART +
-                         part(".GIF", self.frames[1]) +
-                         part(".GIF", self.frames[4]))
+        self.assertEqual(result.output, animation(
+            [part(".GIF", self.frames[1]), part(".GIF", self.frames[4])]))
 
     def test_named_and_still_pictures_that_are_pipes_give_nothing(self):
         for query, agent in ((b"f?.GIF?S=====1?E===2?Pict=pipe.gif", b"Mozilla"),
@@ -54,12 +51,8 @@ class SpecialFileTests(HardeningTestCase):
 
     def test_output_on_a_full_device_reports_1004_write_failure(self):
         site = self.site
-        data, content, _ = site.data_file(b"f?.GIF")
-        with open(data, "rb") as f:
-            text = f.read()
-        site.write(data, text.replace(text[text.index(b"Output File="):],
-                                      b"Output File=/dev/full\r\n"))
-        result = site.run([data], traced=False)
+        data, content, _ = site.write_data_file(b"f?.GIF", output="/dev/full")
+        result = site.run([data])
         self.assertEqual(result.code, 1004 % 256, result)
         self.assertEqual(result.stdout, WRITE_FAILED)
         self.assertNotEqual(WRITE_FAILED, message(1004))

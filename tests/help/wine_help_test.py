@@ -22,10 +22,10 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                "..", "lib"))
-from wine import WineSession, windows_path  # noqa: E402
-from xvfb import Xvfb  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from lib.programs import windows_path  # noqa: E402
+from lib.wine import WineSession  # noqa: E402
+from lib.xvfb import Xvfb  # noqa: E402
 
 ERRORS = [1001, 1002, 1003, 1004, 1005, 2001, 2002]
 TOOLS = ["wineserver", "Xvfb", "xdotool", "import", "identify", "compare"]

@@ -36,11 +36,6 @@ def wine_environment(display=None):
     return env
 
 
-def windows_path(path):
-    """The Wine name of a host path (drive Z: is the host's root)."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 class WineSession:
     def __init__(self, display=None, wine="wine"):
         self.env = wine_environment(display)

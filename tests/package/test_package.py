@@ -25,8 +25,8 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(REPO, "tests", "lib"))
-import servers  # noqa: E402
+sys.path.insert(0, os.path.join(REPO, "tests"))
+from lib import servers  # noqa: E402
 from webstack import MOZILLA, body_of, free_port, http_get, stop  # noqa: E402
 
 BUILD = None

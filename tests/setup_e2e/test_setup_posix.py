@@ -15,20 +15,12 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from lib.distribution import FRAMES, TARGETS  # noqa: E402
+from lib.responses import animation, part, single  # noqa: E402
+
 ARGS = None
 TIMEOUT = 30
-
-STATUS = b"HTTP/1.0 200 OK\n"
-BOUNDARY = b"\n--sometext\n"
-MULTIPART = (b"Content-type: multipart/x-mixed-replace;boundary=sometext\n"
-             + BOUNDARY)
-
-SINGLE = [("whirlo32._xe", "cgi", "whirlo32.exe"),
-          ("whirlo32.hlp", "anim", "whirlo32.hlp"),
-          ("whirlo32.wri", "anim", "whirlo32.wri"),
-          ("whirlo32._oc", "anim", "whirlo32.doc")]
-FRAMES = [("whirlo%d._if" % n, "anim", "whirlo%d.gif" % n)
-          for n in range(1, 14)]
 INSTALLED = ("[Whirlo-32 V1.2 Setup] Whirlo-32 V1.2 has been installed! "
              "Please see the Whirlo32.DOC or Whirlo32.WRI files in your "
              "anim. path for more information.")
@@ -37,10 +29,6 @@ INSTALLED = ("[Whirlo-32 V1.2 Setup] Whirlo-32 V1.2 has been installed! "
 def read(path):
     with open(path, "rb") as f:
         return f.read()
-
-
-def picture_part(data):
-    return b"Content-type: image/gif\n\n" + data + BOUNDARY
 
 
 class SetupPosixTest(unittest.TestCase):
@@ -95,7 +83,7 @@ class SetupPosixTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.path("cgi"))),
                          ["pelk.ini", "whirlo32.exe"])
         self.assertEqual(len(os.listdir(self.path("anim"))), 16)
-        for source, folder, name in SINGLE + FRAMES:
+        for source, folder, name in TARGETS:
             self.assertEqual(read(self.path(folder, name)),
                              read(os.path.join(self.dist, source)), name)
         mode = os.stat(self.path("cgi", "whirlo32.exe")).st_mode
@@ -107,10 +95,8 @@ class SetupPosixTest(unittest.TestCase):
 
         frames = [read(self.path("anim", name)) for _, _, name in FRAMES]
         self.assertEqual(self.serve("Mozilla/5.0"),
-                         STATUS + MULTIPART
-                         + b"".join(picture_part(f) for f in frames))
-        self.assertEqual(self.serve("Lynx/2.8"),
-                         STATUS + picture_part(frames[7]))
+                         animation(part(".GIF", f) for f in frames))
+        self.assertEqual(self.serve("Lynx/2.8"), single(part(".GIF", frames[7])))
 
     def test_repeated_installation_asks_before_replacing(self):
         self.install_first()

@@ -22,10 +22,10 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                "..", "lib"))
-from wine import WineSession, windows_path  # noqa: E402
-from xvfb import Xvfb  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from lib.programs import windows_path  # noqa: E402
+from lib.wine import WineSession  # noqa: E402
+from lib.xvfb import Xvfb  # noqa: E402
 
 ARGS = None
 TITLE = "Whirlo-32 V1.2 Setup"

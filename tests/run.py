@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Runs one Python suite of the tests: a folder's test_*.py or one module.
+
+    python3 tests/run.py tests/e2e --program build/bin/whirlo32 [--emulator wine]
+    python3 tests/run.py tests/hardening --program build-asan/bin/whirlo32
+    python3 tests/run.py tests/bridge/test_servers.py --bridge B --program P
+
+The suite's folder and tests/ (for lib) are importable. Under a wine
+emulator the suite runs in one Wine session. Prints a closing line
+"N passed, N failed" and exits non-zero on any failure or skip.
+"""
+
+import argparse
+import os
+import shlex
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("suite", help="a folder of test_*.py files or one test module")
+    parser.add_argument("--program", required=True, help="the whirlo32 executable")
+    parser.add_argument("--bridge", help="the wincgi-bridge executable")
+    parser.add_argument("--emulator", default="",
+                        help='command that runs the programs, e.g. "wine"')
+    parser.add_argument("-k", dest="pattern", action="append", default=[],
+                        help="only tests whose name contains this text")
+    parser.add_argument("-v", dest="verbose", action="store_true")
+    options = parser.parse_args()
+
+    suite = os.path.abspath(options.suite)
+    if not os.path.exists(suite):
+        print("no suite at %s" % suite, file=sys.stderr)
+        return 2
+    for name in ("program", "bridge"):
+        path = getattr(options, name)
+        if path is None:
+            continue
+        if not os.path.isfile(path):
+            print("no %s at %s" % (name, path), file=sys.stderr)
+            return 2
+        os.environ["WHIRLO_" + name.upper()] = os.path.abspath(path)
+    emulator = shlex.split(options.emulator)
+    os.environ["WHIRLO_EMULATOR"] = " ".join(shlex.quote(w) for w in emulator)
+    folder = suite if os.path.isdir(suite) else os.path.dirname(suite)
+    sys.path[:0] = [folder, HERE]
+
+    if emulator and os.path.basename(emulator[0]).startswith("wine"):
+        from lib.wine import WineSession
+        with WineSession() as session:
+            os.environ.clear()
+            os.environ.update(session.env)
+            os.environ["WHIRLO_WINDOWS_DIR"] = session.windows_directory()
+            return run_suite(suite, options)
+    return run_suite(suite, options)
+
+
+def load(suite, patterns):
+    loader = unittest.TestLoader()
+    if patterns:
+        loader.testNamePatterns = ["*%s*" % p for p in patterns]
+    if os.path.isdir(suite):
+        return loader.discover(suite, pattern="test_*.py", top_level_dir=suite)
+    name = os.path.splitext(os.path.basename(suite))[0]
+    return loader.loadTestsFromName(name)
+
+
+def run_suite(suite, options):
+    tests = load(suite, options.pattern)
+    runner = unittest.TextTestRunner(verbosity=2 if options.verbose else 1)
+    result = runner.run(tests)
+    # A failing subtest counts once, as a failure of its test.
+    failed = {getattr(test, "test_case", test).id()
+              for test, _ in result.failures + result.errors}
+    skipped = len(result.skipped)
+    print("%d passed, %d failed" % (result.testsRun - len(failed) - skipped,
+                                    len(failed)))
+    return 0 if result.wasSuccessful() and not skipped else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
