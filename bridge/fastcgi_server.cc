@@ -603,7 +603,8 @@ bool is_listening_socket(int fd) {
          listening;
 }
 
-int serve_fastcgi(int listener) {
+int serve_fastcgi(int listener, const ServiceOptions& options) {
+  (void)options;
   prepare_process();
   Server server(listener);
   if (!server.open()) {

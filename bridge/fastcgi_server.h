@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "service_options.h"
+
 namespace bridge {
 
 /// A listening socket for "unix:PATH" (a stale socket file at PATH is
@@ -21,7 +23,7 @@ bool is_listening_socket(int fd);
 /// Serves FastCGI on `listener` until the bridge is asked to stop; then
 /// ends every program, removes every folder and returns 0. Returns 1 when
 /// the loop cannot be set up.
-int serve_fastcgi(int listener);
+int serve_fastcgi(int listener, const ServiceOptions& options);
 
 }  // namespace bridge
 

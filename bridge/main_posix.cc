@@ -22,10 +22,12 @@ int main(int argc, char** argv) {
       std::cerr << "wincgi-bridge: " << problem << std::endl;
       return 1;
     }
-    return bridge::serve_fastcgi(listener);
+    bridge::ServiceOptions options;
+    options.address = argv[2];
+    return bridge::serve_fastcgi(listener, options);
   }
   if (!under_cgi && argc == 1 && bridge::is_listening_socket(0))
-    return bridge::serve_fastcgi(0);
+    return bridge::serve_fastcgi(0, bridge::ServiceOptions());
   if (!under_cgi && argc > 1) {
     std::cerr
         << "usage: wincgi-bridge                      (run by a CGI/1.1 "

@@ -52,7 +52,7 @@ def process_gone(pid):
     try:
         with open("/proc/%d/stat" % pid) as handle:  # a zombie has ended too
             return handle.read().rsplit(")", 1)[1].split()[0] == "Z"
-    except FileNotFoundError:
+    except (FileNotFoundError, ProcessLookupError):  # ended meanwhile
         return True
 
 
