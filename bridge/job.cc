@@ -7,11 +7,15 @@
 #include "gmt_offset.h"
 #include "program_exit.h"
 #include "program_path.h"
+#include "run_notes.h"
 
 namespace bridge {
 
 void log_line(const std::string& text) {
-  std::cerr << "wincgi-bridge: " << text << std::endl;
+  const std::string& request = logged_request();
+  std::cerr << "wincgi-bridge: "
+            << (request.empty() ? "" : "[" + request + "] ") << text
+            << std::endl;
 }
 
 bool open_job(Environment env, const Environment& settings_env,
@@ -72,6 +76,7 @@ bool start_job(Job& job, std::uint64_t body_length, Child& child,
 }
 
 bool judge_run(const Job& job, const RelayReport& report, Refusal& refusal) {
+  const RunNotes notes(job, report);
   const std::string& program = job.program;
   if (report.exited && (report.exit.code != 0 || report.exit.signal != 0))
     log_line(program + " ended with " + describe_exit(report.exit));

@@ -41,6 +41,11 @@ std::string describe_exit(const ProgramExit& exit) {
   return text;
 }
 
+int error_number(const ProgramExit& exit) {
+  const ErrorMeaning* error = error_of(exit);
+  return error ? error->number : 0;
+}
+
 bool output_failed(const ProgramExit& exit) {
   const ErrorMeaning* error = error_of(exit);
   return error && error->number == OUTPUT_ERROR;

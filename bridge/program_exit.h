@@ -12,6 +12,9 @@ namespace bridge {
 /// opened or written)", or "signal 9".
 std::string describe_exit(const ProgramExit& exit);
 
+/// The error number the exit code stands for (1001 ...), 0 when none.
+int error_number(const ProgramExit& exit);
+
 /// True when the program said it could not write its output file (error
 /// 1004), so that what the file holds is not a response.
 bool output_failed(const ProgramExit& exit);

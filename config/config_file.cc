@@ -8,6 +8,10 @@ namespace config {
 std::string locate_config_path() {
   std::string path;
   if (!platform::current_directory(VALUE_CAPACITY, path)) return FILE_NAME;
+  return config_path_in(path);
+}
+
+std::string config_path_in(std::string path) {
   // The separator is appended even at a root directory, and the doubled
   // separator is tried as it stands.
   path += platform::SEPARATOR;

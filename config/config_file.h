@@ -11,6 +11,9 @@ namespace config {
 /// A path that would not fit 255 characters falls back to the bare name.
 std::string locate_config_path();
 
+/// The same lookup from `directory` instead of the current directory.
+std::string config_path_in(std::string directory);
+
 /// One key of the CGI program's section, at most 254 characters, empty
 /// when missing.
 std::string read_cgi_setting(const char* key, const std::string& path);

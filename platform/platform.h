@@ -19,6 +19,10 @@ std::string read_profile_string(const std::string& section,
                                 const std::string& key, const std::string& def,
                                 std::size_t capacity, const std::string& path);
 
+/// The file that a private-profile `path` names: a bare file name stands
+/// for the file of that name in the Windows directory.
+std::string profile_location(const std::string& path);
+
 /// True when something (a file, a directory or any other entry) exists at
 /// `path`.
 bool file_exists(const std::string& path);

@@ -47,6 +47,10 @@ std::string read_profile_string(const std::string& section,
   return cut(def.substr(0, end == std::string::npos ? 0 : end + 1), capacity);
 }
 
+std::string profile_location(const std::string& path) {
+  return profile_file_path(path);
+}
+
 bool file_exists(const std::string& path) {
   std::string actual;
   return find_existing(path, actual) != EntryKind::MISSING;

@@ -21,6 +21,16 @@ std::string read_profile_string(const std::string& section,
   return std::string(buffer.data(), length < capacity ? length : capacity - 1);
 }
 
+std::string profile_location(const std::string& path) {
+  if (path.find_first_of("\\/:") != std::string::npos) return path;
+  char folder[MAX_PATH + 1] = {};
+  UINT length = GetWindowsDirectoryA(folder, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) return path;
+  std::string result(folder, length);
+  if (result.back() != '\\') result += '\\';
+  return result + path;
+}
+
 bool file_exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
