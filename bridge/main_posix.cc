@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "check.h"
 #include "fastcgi_server.h"
 #include "run.h"
 
@@ -26,6 +27,9 @@ int main(int argc, char** argv) {
     options.address = argv[2];
     return bridge::serve_fastcgi(listener, options);
   }
+  if (!under_cgi && argc <= 3 && argc >= 2 &&
+      std::strcmp(argv[1], "--check") == 0)
+    return bridge::check_installation(argc == 3 ? argv[2] : argv[0], std::cout);
   if (!under_cgi && argc == 1 && bridge::is_listening_socket(0))
     return bridge::serve_fastcgi(0, bridge::ServiceOptions());
   if (!under_cgi && argc > 1) {
