@@ -68,7 +68,7 @@ bool start_job(Job& job, std::uint64_t body_length, Child& child,
       url_args_word(env_value(job.env, "QUERY_STRING"))};
   // One byte past the cap, so that the relay sees the cap passed.
   if (!start_child(job.program, words, folder_of(job.program),
-                   job.settings.max_output + 1, child)) {
+                   messages_path(files), job.settings.max_output + 1, child)) {
     refusal = {"502 Bad Gateway", "cannot start " + job.program};
     return false;
   }

@@ -88,13 +88,14 @@ void remove_tree(const std::string& folder);
 
 /// Starts `program` with the given command-line words (not counting the
 /// program itself) in `directory`, standard input empty, standard output
-/// joined to the bridge's standard error. Where the platform can, no file
-/// the program writes may grow past `max_file_size` bytes. False when it
-/// cannot start.
+/// and error written to a new file at `messages` (the bridge logs it line
+/// by line when the run is over). Where the platform can, no file the
+/// program writes may grow past `max_file_size` bytes. False when it cannot
+/// start.
 bool start_child(const std::string& program,
                  const std::vector<std::string>& words,
-                 const std::string& directory, std::uint64_t max_file_size,
-                 Child& child);
+                 const std::string& directory, const std::string& messages,
+                 std::uint64_t max_file_size, Child& child);
 
 /// Looks at the child without waiting; fills `exit` once it has ended and
 /// collects it.

@@ -56,6 +56,7 @@ std::string working_directory() {
 [[noreturn]] void exec_child(const std::string& program,
                              const std::vector<std::string>& words,
                              const std::string& directory,
+                             const std::string& messages,
                              std::uint64_t max_file_size) {
   setpgid(0, 0);
   signal(SIGPIPE, SIG_DFL);
@@ -65,7 +66,10 @@ std::string working_directory() {
       static_cast<rlim_t>(max_file_size);
   setrlimit(RLIMIT_FSIZE, &size_limit);
   int null_input = open("/dev/null", O_RDONLY);
-  if (null_input < 0 || dup2(null_input, 0) < 0 || dup2(2, 1) < 0 ||
+  int output =
+      open(messages.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (null_input < 0 || output < 0 || dup2(null_input, 0) < 0 ||
+      dup2(output, 1) < 0 || dup2(output, 2) < 0 ||
       chdir(directory.c_str()) != 0) {
     _exit(127);
   }
@@ -150,12 +154,12 @@ void remove_tree(const std::string& folder) {
 
 bool start_child(const std::string& program,
                  const std::vector<std::string>& words,
-                 const std::string& directory, std::uint64_t max_file_size,
-                 Child& child) {
+                 const std::string& directory, const std::string& messages,
+                 std::uint64_t max_file_size, Child& child) {
   if (access(program.c_str(), X_OK) != 0) return false;
   pid_t pid = fork();
   if (pid < 0) return false;
-  if (pid == 0) exec_child(program, words, directory, max_file_size);
+  if (pid == 0) exec_child(program, words, directory, messages, max_file_size);
   setpgid(pid, pid);  // also here, so that a kill right away reaches it
   child.id = pid;
   child.event = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));

@@ -139,17 +139,25 @@ void remove_tree(const std::string& folder) {
 // The output cap is enforced by the relay, which watches the file's size.
 bool start_child(const std::string& program,
                  const std::vector<std::string>& words,
-                 const std::string& directory, std::uint64_t, Child& child) {
+                 const std::string& directory, const std::string& messages,
+                 std::uint64_t, Child& child) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE null_input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ,
                                   &inherit, OPEN_EXISTING, 0, nullptr);
+  HANDLE output =
+      CreateFileA(messages.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (output == INVALID_HANDLE_VALUE) {
+    if (null_input != INVALID_HANDLE_VALUE) CloseHandle(null_input);
+    return false;
+  }
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   startup.hStdInput = null_input;
-  startup.hStdOutput = GetStdHandle(STD_ERROR_HANDLE);
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdOutput = output;
+  startup.hStdError = output;
   std::string line = command_line(program, words);
   PROCESS_INFORMATION info = {};
   HANDLE job = CreateJobObjectA(nullptr, nullptr);
@@ -157,6 +165,7 @@ bool start_child(const std::string& program,
                                 TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
                                 nullptr, directory.c_str(), &startup, &info);
   if (null_input != INVALID_HANDLE_VALUE) CloseHandle(null_input);
+  CloseHandle(output);
   if (!started) {
     if (job) CloseHandle(job);
     return false;
