@@ -1,6 +1,7 @@
 #include "program_path.h"
 
 #include "os.h"
+#include "platform/platform.h"
 
 namespace bridge {
 
@@ -29,6 +30,10 @@ std::string program_path(const std::string& bridge_path,
   if (dot != std::string::npos) name.erase(dot);
   if (name.empty()) return std::string();
   std::string program = folder + name + EXECUTABLE_SUFFIX;
+  // The installer names the program whirlo32.exe on every platform.
+  const std::string installed = folder + name + ".exe";
+  if (!platform::file_exists(program) && platform::file_exists(installed))
+    program = installed;
   return program == bridge_path ? std::string() : program;
 }
 

@@ -19,7 +19,8 @@ bool is_nph_name(const std::string& bridge_path);
 /// relative to the bridge's folder. Otherwise the program is the file in
 /// the bridge's folder named like the bridge without its "nph-" prefix and
 /// without everything from the first dot: nph-whirlo32.cgi runs whirlo32
-/// (whirlo32.exe on Windows, from whirlo32.cgi.exe). "" when no name
+/// (whirlo32.exe on Windows, from whirlo32.cgi.exe; elsewhere too when only
+/// that file exists, as the installer names it). "" when no name
 /// results or it would be the bridge itself.
 std::string program_path(const std::string& bridge_path,
                          const std::string& setting);

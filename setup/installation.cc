@@ -88,6 +88,14 @@ bool write_configuration(const SetupSettings& settings) {
 
 }  // namespace
 
+std::vector<std::string> distribution_files() {
+  std::vector<std::string> names;
+  for (const SingleFile& file : SINGLE_FILES) names.push_back(file.source);
+  for (int n = 1; n <= FRAME_COUNT; ++n)
+    names.push_back("whirlo" + std::to_string(n) + "._if");
+  return names;
+}
+
 bool install_files(const SetupSettings& settings, SetupUi& ui) {
   bool all_done = true;
   for (const SingleFile& file : SINGLE_FILES) {

@@ -3,6 +3,9 @@
 #ifndef WHIRLO_SETUP_INSTALLATION_H
 #define WHIRLO_SETUP_INSTALLATION_H
 
+#include <string>
+#include <vector>
+
 #include "setup_settings.h"
 #include "setup_ui.h"
 
@@ -10,6 +13,10 @@ namespace setup {
 
 /// Number of demonstration frames the installer copies.
 inline constexpr int FRAME_COUNT = 13;
+
+/// The names of the distribution set's files, as the installer copies them
+/// from its current directory.
+std::vector<std::string> distribution_files();
 
 /// Copies the distribution files from the current directory into the two
 /// directories of validated settings, asking before any replace, then

@@ -1,11 +1,13 @@
 // main_posix.cc: the installer's entry on POSIX, a terminal form on
 // standard input and output.
 #include <iostream>
+#include <string>
+#include <vector>
 
-#include "settings_dialog.h"
-#include "terminal_form.h"
+#include "terminal_entry.h"
 
-int main() {
-  setup::TerminalUi ui(std::cin, std::cout);
-  return setup::run_setup(ui, {"/var/www/cgi-win", "/var/www/anim"});
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  return setup::run_terminal_setup(args, std::cin, std::cout, std::cerr,
+                                   {"/var/www/cgi-win", "/var/www/anim"});
 }

@@ -5,6 +5,7 @@
 
 #include "messages.h"
 #include "settings_dialog.h"
+#include "target_guard.h"
 
 namespace setup {
 namespace {
@@ -98,11 +99,41 @@ int TerminalUi::read_command() {
   }
 }
 
+void TerminalUi::guard_targets(const StartDirectories& replacements) {
+  guarded_ = true;
+  replacements_ = replacements;
+}
+
+void TerminalUi::replace_managed_start_values(FieldTexts& fields) {
+  const std::string* replacement[] = {&replacements_.cgi_directory,
+                                      &replacements_.animation_directory};
+  for (int i = 0; i < 2; ++i) {
+    if (managed_target_reason(fields[i]).empty()) continue;
+    out_ << "(" << fields[i] << " belongs to the package manager; "
+         << *replacement[i] << " is offered instead)\n";
+    fields[i] = *replacement[i];
+  }
+}
+
+bool TerminalUi::refuses_targets(const FieldTexts& fields) {
+  bool refused = false;
+  for (int i = 0; i < 2; ++i) {
+    std::string reason = managed_target_reason(fields[i]);
+    if (reason.empty()) continue;
+    out_ << "[" << TEXT_SETUP_TITLE << "] " << reason << std::endl;
+    refused = true;
+  }
+  return refused;
+}
+
 int TerminalUi::run_dialog(SettingsDialog& dialog) {
   FieldTexts fields = dialog.initial_fields();
+  if (guarded_) replace_managed_start_values(fields);
   for (;;) {
     int id = read_fields(fields) ? read_command() : CANCEL_BUTTON;
+    if (id == OK_BUTTON && guarded_ && refuses_targets(fields)) continue;
     int result = dialog.command(id, fields);
+    installed_ = result == INSTALLED;
     if (result != STAYS_OPEN) return result;
   }
 }

@@ -26,13 +26,27 @@ class TerminalUi : public SetupUi {
   void open_help(const std::string& file, HelpCommand command,
                  const std::string& keyword) override;
 
+  /// From now on a directory that belongs to the package manager is
+  /// refused on OK (the form is shown again), and a start value there is
+  /// replaced by the one in `replacements`.
+  void guard_targets(const StartDirectories& replacements);
+
+  /// True once the dialog has ended with the installation done.
+  bool installed() const { return installed_; }
+
  private:
+  void replace_managed_start_values(FieldTexts& fields);
+  bool refuses_targets(const FieldTexts& fields);
+
   bool read_line(std::string& line);
   bool read_fields(FieldTexts& fields);
   int read_command();
 
   std::istream& in_;
   std::ostream& out_;
+  bool guarded_ = false;
+  StartDirectories replacements_;
+  bool installed_ = false;
 };
 
 }  // namespace setup
