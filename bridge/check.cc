@@ -28,21 +28,25 @@ bool ends_with_separator(const std::string& path) {
          std::string(PATH_SEPARATORS).find(path.back()) != std::string::npos;
 }
 
-// The picture prefix as the program, in its folder, resolves it.
-std::string resolved_prefix(const ConfigView& view) {
-  const std::string& prefix = view.animation_path;
-  if (is_absolute(prefix)) return prefix;
-  return view.folder + PATH_SEPARATORS[0] + prefix;
-}
-
 // The folder the prefix names: up to its last separator.
 std::string animation_folder(const ConfigView& view) {
-  std::string prefix = resolved_prefix(view);
+  std::string prefix = picture_prefix(view);
   std::size_t last = prefix.find_last_of(PATH_SEPARATORS);
   return last == std::string::npos ? view.folder : prefix.substr(0, last + 1);
 }
 
 }  // namespace
+
+std::string picture_prefix(const ConfigView& view) {
+  const std::string& prefix = view.animation_path;
+  if (is_absolute(prefix)) return prefix;
+  return view.folder + PATH_SEPARATORS[0] + prefix;
+}
+
+std::string file_state(const std::string& path) {
+  if (!platform::file_exists(path)) return "missing";
+  return can_read(path) ? "readable" : "not readable by the serving user";
+}
 
 ConfigView view_configuration(const std::string& folder) {
   ConfigView view;
@@ -109,7 +113,8 @@ int check_installation(const std::string& script, std::ostream& out) {
   }
   std::vector<std::string> problems;
   out << "program: " << program << "\n";
-  if (!platform::file_exists(program)) problems.push_back(program + " is missing");
+  if (!platform::file_exists(program))
+    problems.push_back(program + " is missing");
   ConfigView view = view_configuration(folder_of(program));
   out << "configuration: " << view.path
       << (view.beside ? " (beside the program)" : " (the Windows directory's)")
@@ -121,7 +126,7 @@ int check_installation(const std::string& script, std::ostream& out) {
   for (const std::string& problem : configuration_problems(view))
     problems.push_back(problem);
   int found = 0;
-  std::string prefix = resolved_prefix(view);
+  std::string prefix = picture_prefix(view);
   for (int n = 1; n <= MOST_FRAMES; ++n) {
     std::string frame = prefix + DEMO_BASE + std::to_string(n) + DEMO_EXTENSION;
     if (!platform::file_exists(frame)) break;

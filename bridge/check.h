@@ -12,8 +12,8 @@
 namespace bridge {
 
 struct ConfigView {
-  std::string folder;  // the program's folder, its current directory
-  std::string path;    // the pelk.ini it reads, or would read
+  std::string folder;   // the program's folder, its current directory
+  std::string path;     // the pelk.ini it reads, or would read
   bool beside = false;  // found in the folder, not in the Windows directory
   bool exists = false;
   bool readable = false;
@@ -26,6 +26,13 @@ ConfigView view_configuration(const std::string& folder);
 /// The problems with the configuration and its animation folder, one short
 /// sentence each; none when it looks sound.
 std::vector<std::string> configuration_problems(const ConfigView& view);
+
+/// The prefix of every picture path as the program, in its folder,
+/// resolves Animation Path.
+std::string picture_prefix(const ConfigView& view);
+
+/// "missing", "not readable by the serving user" or "readable".
+std::string file_state(const std::string& path);
 
 /// One line for the log: the file read (or where it was looked for),
 /// whether this user can read it, and the Animation Path.

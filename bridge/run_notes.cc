@@ -63,8 +63,9 @@ void log_messages(const Job& job) {
 
 // The frame names that the request's query asks for, as the program forms
 // them: the upper-cased base name before the first "?", then the number
-// and the extension field's first four characters.
-std::string frame_pattern(const Environment& env, const ConfigView& view) {
+// and the extension field's first four characters; and how frame 1 of
+// them stands.
+std::string describe_frames(const Environment& env, const ConfigView& view) {
   std::string query = env_value(env, "QUERY_STRING");
   std::string base = "Whirlo", extension = ".GIF";
   if (!query.empty()) {
@@ -74,14 +75,17 @@ std::string frame_pattern(const Environment& env, const ConfigView& view) {
     if (mark != std::string::npos)
       extension = text::upper_case(query.substr(mark + 1, 4));
   }
-  std::string prefix = view.animation_path;
-  return escaped(prefix + base + "<n>" + extension, MAX_LABEL);
+  std::string prefix = picture_prefix(view);
+  std::string first = prefix + base + "1" + extension;
+  return "frames looked for as " +
+         escaped(prefix + base + "<n>" + extension, MAX_LABEL) + " (" +
+         escaped(first, MAX_LABEL) + ": " + file_state(first) + ")";
 }
 
 void diagnose(const Job& job, const std::string& what) {
   ConfigView view = view_configuration(folder_of(job.program));
-  log_line(what + ": " + describe_configuration(view) +
-           "; frames looked for as " + frame_pattern(job.env, view));
+  log_line(what + ": " + describe_configuration(view) + "; " +
+           describe_frames(job.env, view));
 }
 
 }  // namespace
@@ -111,8 +115,8 @@ bool is_empty_push_stream(const std::string& output) {
   if (crlf != std::string::npos && (end == std::string::npos || crlf < end))
     end = crlf + 2;
   if (end == std::string::npos) return false;
-  if (text::upper_case(output.substr(0, end)).find("MULTIPART/X-MIXED-REPLACE") ==
-      std::string::npos)
+  if (text::upper_case(output.substr(0, end))
+          .find("MULTIPART/X-MIXED-REPLACE") == std::string::npos)
     return false;
   std::string body = output.substr(end + 2);
   std::size_t line_end = body.find('\n');
