@@ -15,6 +15,7 @@ previous run left it installed.
 
 import argparse
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -25,9 +26,9 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(REPO, "tests"))
-from lib import servers  # noqa: E402
-from webstack import MOZILLA, body_of, free_port, http_get, stop  # noqa: E402
+sys.path.insert(0, os.path.join(REPO, "tools"))
+from webstack import (MOZILLA, Server, body_of, free_port, http_get,  # noqa: E402
+                      stop, wait_until)
 
 BUILD = None
 PACKAGE = "whirlo32"
@@ -50,8 +51,10 @@ SHIPPED = CONFFILES | {
     "/usr/share/man/man8/whirlo32.8.gz", "/usr/share/man/man8/wincgi-bridge.8.gz",
     "/usr/share/man/man8/whirlo32-setup.8.gz"} | {
     "/usr/share/whirlo32/whirlo%d.gif" % n for n in range(1, 14)}
-# Responses that do not depend on the clock, for both viewers.
-QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?pict=11", "whirlo?.gif?name===12"]
+# Responses that do not depend on the clock, for both viewers; the query
+# language's several "?" and a loop among them.
+QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?U?start=3?end=9?D?loop=2",
+           "whirlo?.gif?pict=11", "whirlo?.gif?name===12"]
 
 
 def run(*command, **options):
@@ -121,7 +124,7 @@ class ActivatedBridge:
     it (systemd cannot run here): their listening socket, with its owner and
     mode, as standard input, their user, group and environment."""
 
-    def __init__(self):
+    def __init__(self, journal):
         unit = "/usr/lib/systemd/system/whirlo32-fastcgi."
         sock = unit_settings(unit + "socket")
         service = unit_settings(unit + "service")
@@ -139,10 +142,11 @@ class ActivatedBridge:
         self.listener.listen(16)
         shutil.chown(self.path, sock["SocketUser"][0], sock["SocketGroup"][0])
         os.chmod(self.path, int(sock["SocketMode"][0], 8))
-        self.process = subprocess.Popen(
-            service["ExecStart"][0].split(), stdin=self.listener.fileno(),
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env, cwd="/",
-            user=service["User"][0], group=service["Group"][0])
+        with open(journal, "ab") as log:  # the journal, for StandardError=journal
+            self.process = subprocess.Popen(
+                service["ExecStart"][0].split(), stdin=self.listener.fileno(),
+                stdout=subprocess.DEVNULL, stderr=log, env=env, cwd="/",
+                user=service["User"][0], group=service["Group"][0])
         self.temp = env["WINCGI_TEMP"]
 
     def stop(self):
@@ -210,38 +214,187 @@ class InstallPrefix(unittest.TestCase):
             self.assertIn(b"--sometext", expected)
 
 
-def lighttpd_config(root, logs, port):
-    """A main configuration like Debian's, on 127.0.0.1, that takes the
-    enabled snippets from /etc/lighttpd/conf-enabled."""
-    return """server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect")
-server.document-root = "%(root)s"
-server.errorlog = "%(logs)s/lighttpd-error.log"
-server.username = "www-data"
-server.groupname = "www-data"
-server.bind = "127.0.0.1"
-server.port = %(port)d
-include "/etc/lighttpd/conf-enabled/*.conf"
-""" % {"root": root, "logs": logs, "port": port}
+def replaced(text, changes, name):
+    """text with each (pattern, replacement) of changes applied exactly
+    once: a Debian file that no longer looks as expected fails loudly."""
+    for pattern, replacement in changes:
+        text, count = re.subn(pattern, lambda _: replacement, text, flags=re.M)
+        if count != 1:
+            raise AssertionError("%s: %r matched %d times" % (name, pattern, count))
+    return text
 
 
-def apache_config(root, logs, port):
-    return servers.apache_config(
-        logs, port, ("mpm_prefork", "authz_core", "alias", "cgi", "env", "mime"),
-        """StartServers 2
-TypesConfig /etc/mime.types
-DocumentRoot "%s"
-IncludeOptional /etc/apache2/conf-enabled/whirlo32.conf
-""" % root, user=("www-data", "www-data"))
+def debian_file(path, changes):
+    with open(path) as handle:
+        return replaced(handle.read(), changes, path)
 
 
-def nginx_config(root, logs, port):
-    return servers.nginx_config(logs, port, "    include /etc/nginx/snippets/whirlo32.conf;\n",
-                                user="www-data")
+def lighttpd_server(logs, port):
+    """Debian's lighttpd.conf with only the port, the bind address (also the
+    IPv6 wildcard that use-ipv6.pl adds), the pid file and the error log
+    changed; the snippet comes from conf-enabled, as lighty-enable-mod put
+    it there."""
+    config = os.path.join(logs, "lighttpd.conf")
+    with open(config, "w") as handle:
+        handle.write(debian_file("/etc/lighttpd/lighttpd.conf", [
+            (r"^server\.port\s*=.*$", 'server.port = %d\nserver.bind = "127.0.0.1"' % port),
+            (r"^server\.pid-file\s*=.*$", 'server.pid-file = "%s/lighttpd.pid"' % logs),
+            (r"^server\.errorlog\s*=.*$", 'server.errorlog = "%s/lighttpd-error.log"' % logs),
+            (r"^include_shell \"/usr/share/lighttpd/use-ipv6\.pl.*$", "")]))
+    return Server(["/usr/sbin/lighttpd", "-D", "-f", config], port,
+                  os.path.join(logs, "lighttpd-output.log"), what="lighttpd",
+                  quote=[os.path.join(logs, "lighttpd-error.log")])
 
 
-class Installed(unittest.TestCase):
-    """The package installed; its lighttpd and Apache snippets and its
-    FastCGI socket enabled."""
+def apache_environment(logs):
+    """What /etc/apache2/envvars sets, with the run-time files and logs in
+    logs."""
+    return dict(os.environ, APACHE_RUN_USER="www-data", APACHE_RUN_GROUP="www-data",
+                APACHE_PID_FILE=logs + "/apache2.pid", APACHE_RUN_DIR=logs,
+                APACHE_LOCK_DIR=logs, APACHE_LOG_DIR=logs, LANG="C")
+
+
+def apache_config(logs, port):
+    """Debian's apache2.conf listening on 127.0.0.1:port instead of
+    ports.conf; the modules, conf-enabled (a2enconf) and sites as Debian
+    has them."""
+    config = os.path.join(logs, "apache2.conf")
+    with open(config, "w") as handle:
+        handle.write(debian_file("/etc/apache2/apache2.conf", [
+            (r"^Include ports\.conf$", "Listen 127.0.0.1:%d" % port)]))
+    return config
+
+
+def apache_server(logs, port):
+    return Server(["/usr/sbin/apache2", "-d", "/etc/apache2", "-f",
+                   apache_config(logs, port), "-DFOREGROUND"], port,
+                  os.path.join(logs, "apache-output.log"), env=apache_environment(logs),
+                  what="apache2", quote=[os.path.join(logs, "error.log")])
+
+
+def nginx_server(logs, port):
+    """Debian's nginx.conf and its default site, the site on
+    127.0.0.1:port with the snippet included in its server block; the pid
+    file and logs in logs. Relative includes are found beside the copy."""
+    for name in ("snippets", "fastcgi_params"):
+        if not os.path.lexists(os.path.join(logs, name)):
+            os.symlink("/etc/nginx/" + name, os.path.join(logs, name))
+    os.makedirs(os.path.join(logs, "sites-enabled"), exist_ok=True)
+    with open(os.path.join(logs, "sites-enabled", "default"), "w") as handle:
+        handle.write(debian_file("/etc/nginx/sites-available/default", [
+            (r"^\tlisten 80 default_server;$",
+             "\tlisten 127.0.0.1:%d default_server;\n\tinclude snippets/whirlo32.conf;" % port),
+            (r"^\tlisten \[::\]:80 default_server;$", "")]))
+    config = os.path.join(logs, "nginx.conf")
+    with open(config, "w") as handle:
+        handle.write(debian_file("/etc/nginx/nginx.conf", [
+            (r"^pid /run/nginx\.pid;$", "pid %s/nginx.pid;" % logs),
+            (r"^error_log /var/log/nginx/error\.log;$", "error_log %s/nginx-error.log;" % logs),
+            (r"^\taccess_log /var/log/nginx/access\.log;$",
+             "\taccess_log %s/nginx-access.log;" % logs),
+            (r"^\tinclude /etc/nginx/sites-enabled/\*;$",
+             "\tinclude %s/sites-enabled/*;" % logs)]))
+    return Server(["/usr/sbin/nginx", "-c", config, "-e", logs + "/nginx-error.log",
+                   "-g", "daemon off;"], port, os.path.join(logs, "nginx-output.log"),
+                  what="nginx", quote=[os.path.join(logs, "nginx-error.log")])
+
+
+def log_text(path):
+    with open(path, errors="replace") as handle:
+        return handle.read()
+
+
+class ServingCase(unittest.TestCase):
+    """Servers started from copies of Debian's own main configurations, a
+    folder for their configurations and logs, and /etc/pelk.ini restored
+    after a test that breaks it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="whirlo-package-")
+        os.chmod(cls.root, 0o755)
+        # The servers' configurations and logs, writable by their children.
+        cls.logs = os.path.join(cls.root, "logs")
+        os.mkdir(cls.logs)
+        shutil.chown(cls.logs, "www-data", "www-data")
+        cls.started = []
+        with open("/etc/pelk.ini") as handle:
+            cls.pelk = handle.read()
+
+    @classmethod
+    def tearDownClass(cls):
+        for server in cls.started:
+            server.stop()
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def start(self, make_server):
+        """A server that make_server(logs, port) starts on a free port; the
+        port."""
+        port = free_port()
+        self.started.append(make_server(self.logs, port))
+        return port
+
+    def get(self, port, target, agent=MOZILLA):
+        response = http_get(port, target, agent)
+        self.assertRegex(response[:20], rb"^HTTP/1\.[01] ")
+        return response
+
+    def assert_serves(self, port, names=("nph-whirlo32.cgi", "whirlo32.cgi"), whole=False):
+        """Every query under both names, the NPH one to an animating viewer,
+        the other to one that does not animate, byte for byte what the
+        installed whirlo32 writes (whole: the NPH response with its header)."""
+        for query in QUERIES:
+            for name, agent in zip(names, (MOZILLA, LYNX)):
+                with self.subTest(query=query, name=name):
+                    expected = direct_output(query, agent)
+                    response = self.get(port, cgi_target(name, query), agent)
+                    if whole and name.startswith("nph-"):
+                        self.assertEqual(response, expected)
+                    else:
+                        self.assertIn(b" 200 OK\r\n", response[:20])
+                        self.assertEqual(body_of(response), body_of(expected))
+        self.assertIn(b"--sometext", direct_output("", MOZILLA))
+
+    def break_configuration(self):
+        """An operator's mistake in /etc/pelk.ini, undone after the test."""
+        self.addCleanup(self.write_pelk, self.pelk)
+        self.write_pelk("[Whirl]\nAnimation Path=/srv/no-such-folder/\n")
+
+    @staticmethod
+    def write_pelk(text):
+        with open("/etc/pelk.ini", "w") as handle:
+            handle.write(text)
+
+    def assert_logged_apart(self, log_path, query):
+        """The program's message and the diagnosis reached the server's log,
+        each line of them on its own line and naming the request."""
+        request = "[/cgi-win/nph-whirlo32.cgi?%s]" % query
+        wanted = [request + " whirlo32: Whirlo-32 V1.2, error : WHL1005 "
+                  "(cannot open picture files).",
+                  request + " whirlo32: See WHIRLO32.HLP for help",
+                  request + " no frame to play (error 1005): configuration "
+                  "/etc/pelk.ini (readable by the serving user), "
+                  "Animation Path=/srv/no-such-folder/"]
+        self.assertTrue(wait_until(lambda: wanted[2] in log_text(log_path)),
+                        log_text(log_path))
+        lines = log_text(log_path).splitlines()
+        for text in wanted:
+            found = [line for line in lines if text in line]
+            self.assertEqual(len(found), 1, (text, lines))
+            self.assertEqual(found[0].count("wincgi-bridge: "), 1, found)
+
+    def enable_cgid(self):
+        """a2enmod cgid, undone after the test when it was not enabled."""
+        if subprocess.run(["a2query", "-q", "-m", "cgid"]).returncode != 0:
+            run("a2enmod", "-q", "cgid")
+            self.addCleanup(run, "a2dismod", "-q", "cgid")
+
+
+class Installed(ServingCase):
+    """The package installed; its snippets enabled the Debian way
+    (lighty-enable-mod, a2enmod cgid and a2enconf, an include in the nginx
+    site's server block) and its FastCGI socket enabled; each server
+    started from a copy of Debian's own main configuration."""
 
     @classmethod
     def setUpClass(cls):
@@ -252,44 +405,13 @@ class Installed(unittest.TestCase):
         run("a2enconf", "-q", "whirlo32")
         # Links only: nothing is started (and systemd does not run in CI).
         run("systemctl", "enable", "whirlo32-fastcgi.socket")
-        cls.root = tempfile.mkdtemp(prefix="whirlo-package-")
-        os.chmod(cls.root, 0o755)
-        # The servers' configurations and logs, writable by their children.
-        cls.logs = os.path.join(cls.root, "logs")
-        os.mkdir(cls.logs)
-        shutil.chown(cls.logs, "www-data", "www-data")
-        cls.started = []
-
-    @classmethod
-    def tearDownClass(cls):
-        for server in cls.started:
-            server.stop()
-        shutil.rmtree(cls.root, ignore_errors=True)
-
-    def start(self, name, config):
-        """Starts server name on a free port with the configuration that
-        config(root, logs, port) makes; the port."""
-        port = free_port()
-        self.started.append(servers.start(name, self.logs, config(self.root, self.logs, port),
-                                          port))
-        return port
-
-    def get(self, port, target, agent=MOZILLA):
-        response = http_get(port, target, agent)
-        self.assertRegex(response[:20], rb"^HTTP/1\.[01] ")
-        return response
+        super().setUpClass()
 
     def test_lighttpd_serves_the_installed_program(self):
-        port = self.start("lighttpd", lighttpd_config)
-        for query in QUERIES:
-            for name, agent in (("nph-whirlo32.cgi", MOZILLA), ("whirlo32.cgi", LYNX)):
-                with self.subTest(query=query, name=name):
-                    expected = direct_output(query, agent)
-                    response = self.get(port, cgi_target(name, query), agent)
-                    self.assertIn(b" 200 OK\r\n", response[:20])
-                    self.assertEqual(body_of(response), body_of(expected))
-        self.assertIn(b"--sometext", direct_output("", MOZILLA))
-        # Debian's own main configuration accepts the enabled snippet too.
+        port = self.start(lighttpd_server)
+        self.assert_serves(port)
+        # Debian's own main configuration accepts the enabled snippet as it
+        # stands.
         run("/usr/sbin/lighttpd", "-tt", "-f", "/etc/lighttpd/lighttpd.conf")
         for hidden in ("whirlo32", "pelk.ini", "whirlo32?/etc/pelk.ini"):
             with self.subTest(hidden=hidden):
@@ -314,16 +436,12 @@ class Installed(unittest.TestCase):
         self.assertGreater(ended - first_part, 0.5)
 
     def test_lighttpd_streams_the_paced_parts(self):
-        self.assert_streams(self.start("lighttpd", lighttpd_config))
+        self.assert_streams(self.start(lighttpd_server))
 
     def test_apache_serves_the_installed_program(self):
-        port = self.start("apache", apache_config)
-        for query in QUERIES[:2]:
-            with self.subTest(query=query):
-                self.assertEqual(self.get(port, cgi_target("nph-whirlo32.cgi", query)),
-                                 direct_output(query, MOZILLA))
-                response = self.get(port, cgi_target("whirlo32.cgi", query), LYNX)
-                self.assertEqual(body_of(response), body_of(direct_output(query, LYNX)))
+        self.enable_cgid()
+        port = self.start(apache_server)
+        self.assert_serves(port, whole=True)
         # Apache would pass "/etc/pelk.ini" to whirlo32 as its data file,
         # which whirlo32 deletes: it must not be reachable at all.
         self.assertRegex(self.get(port, "/cgi-win/whirlo32?/etc/pelk.ini")[:20],
@@ -331,18 +449,10 @@ class Installed(unittest.TestCase):
         self.assertTrue(os.path.exists("/etc/pelk.ini"))
 
     def test_nginx_serves_through_the_fastcgi_service(self):
-        # Relative includes are found beside the main configuration.
-        os.symlink("/etc/nginx/fastcgi_params", os.path.join(self.logs, "fastcgi_params"))
-        bridge = ActivatedBridge()
+        bridge = ActivatedBridge(os.path.join(self.logs, "fastcgi-journal.log"))
         try:
-            port = self.start("nginx", nginx_config)
-            for query in QUERIES[:3]:
-                for name, agent in (("nph-whirlo32.cgi", MOZILLA), ("whirlo32.cgi", LYNX)):
-                    with self.subTest(query=query, name=name):
-                        response = self.get(port, cgi_target(name, query), agent)
-                        self.assertIn(b" 200 OK\r\n", response[:20])
-                        self.assertEqual(body_of(response),
-                                         body_of(direct_output(query, agent)))
+            port = self.start(nginx_server)
+            self.assert_serves(port)
             self.assert_streams(port)
             deadline = time.monotonic() + 5  # the last folder goes after its reply
             while os.listdir(bridge.temp) and time.monotonic() < deadline:
@@ -357,6 +467,66 @@ class Installed(unittest.TestCase):
         done = subprocess.run(["systemd-analyze", "verify", "--man=no"] + units,
                               capture_output=True, text=True)
         self.assertEqual((done.returncode, done.stdout + done.stderr), (0, ""))
+
+
+class OperatorMistakes(ServingCase):
+    """Each mistake an operator makes with the installed package says what
+    it is in the log where the server puts its messages."""
+
+    def test_apache_without_a_cgi_module_says_what_to_enable(self):
+        for module in ("cgid", "cgi"):
+            if subprocess.run(["a2query", "-q", "-m", module]).returncode == 0:
+                run("a2dismod", "-q", "-f", module)
+                self.addCleanup(run, "a2enmod", "-q", module)
+        done = subprocess.run(["/usr/sbin/apache2", "-d", "/etc/apache2", "-f",
+                               apache_config(self.logs, free_port()), "-t"],
+                              env=apache_environment(self.logs), capture_output=True,
+                              text=True)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertIn('whirlo32.conf needs a CGI module: run "a2enmod cgid"', done.stderr)
+
+    def test_misconfiguration_under_lighttpd_reaches_its_error_log(self):
+        port = self.start(lighttpd_server)
+        self.break_configuration()
+        query = "whirlo?.gif?D"
+        self.assertEqual(body_of(self.get(port, cgi_target("nph-whirlo32.cgi", query))),
+                         body_of(direct_output(query, MOZILLA)))
+        self.assert_logged_apart(os.path.join(self.logs, "lighttpd-error.log"), query)
+
+    def test_misconfiguration_under_apache_reaches_its_error_log(self):
+        self.enable_cgid()
+        port = self.start(apache_server)
+        self.break_configuration()
+        query = "whirlo?.gif?D?loop=2"
+        self.assertEqual(self.get(port, cgi_target("nph-whirlo32.cgi", query)),
+                         direct_output(query, MOZILLA))
+        self.assert_logged_apart(os.path.join(self.logs, "error.log"), query)
+
+    def test_misconfiguration_under_the_fastcgi_service_reaches_its_journal(self):
+        journal = os.path.join(self.logs, "fastcgi-journal.log")
+        bridge = ActivatedBridge(journal)
+        try:
+            port = self.start(nginx_server)
+            self.break_configuration()
+            query = "whirlo?.gif?D"
+            self.get(port, cgi_target("nph-whirlo32.cgi", query))
+            self.assert_logged_apart(journal, query)
+        finally:
+            self.assertEqual(bridge.stop(), 0)
+
+    def test_check_as_the_serving_user_names_the_mistake(self):
+        self.break_configuration()
+        done = subprocess.run(["/usr/sbin/wincgi-bridge", "--check", CGIDIR + "/whirlo32.cgi"],
+                              capture_output=True, text=True, user="www-data", cwd="/")
+        self.assertEqual(done.returncode, 1, done.stdout)
+        self.assertIn("configuration: /etc/pelk.ini (the Windows directory's), readable\n"
+                      "  Animation Path=/srv/no-such-folder/\n", done.stdout)
+        self.assertIn("problem: no frame /srv/no-such-folder/Whirlo1.GIF", done.stdout)
+        self.write_pelk(self.pelk)
+        done = subprocess.run(["/usr/sbin/wincgi-bridge", "--check", CGIDIR + "/whirlo32.cgi"],
+                              capture_output=True, text=True, user="www-data", cwd="/")
+        self.assertEqual(done.returncode, 0, done.stdout)
+        self.assertIn("demonstration frames: 13 found", done.stdout)
 
 
 class Removal(unittest.TestCase):
@@ -430,7 +600,7 @@ def main():
         loader = unittest.TestLoader()
         suite = unittest.TestSuite(loader.loadTestsFromTestCase(case)
                                    for case in (PackageFile, InstallPrefix, Installed,
-                                                Removal))
+                                                OperatorMistakes, Removal))
         result = unittest.TextTestRunner(verbosity=2).run(suite)
     finally:
         purge()
