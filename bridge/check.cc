@@ -62,15 +62,11 @@ ConfigView view_configuration(const std::string& folder) {
   return view;
 }
 
-std::vector<std::string> configuration_problems(const ConfigView& view) {
+namespace {
+
+// What is wrong with Animation Path and the folder it names.
+std::vector<std::string> folder_problems(const ConfigView& view) {
   std::vector<std::string> problems;
-  if (!view.exists) {
-    problems.push_back("no configuration: neither " + view.folder +
-                       PATH_SEPARATORS[0] + config::FILE_NAME + " nor " +
-                       view.path + " exists");
-  } else if (!view.readable) {
-    problems.push_back(view.path + " cannot be read by this user");
-  }
   if (view.animation_path.empty()) {
     if (view.readable)
       problems.push_back("Animation Path is empty: frames are looked for in " +
@@ -87,6 +83,22 @@ std::vector<std::string> configuration_problems(const ConfigView& view) {
   return problems;
 }
 
+}  // namespace
+
+std::vector<std::string> configuration_problems(const ConfigView& view) {
+  std::vector<std::string> problems;
+  if (!view.exists) {
+    problems.push_back("no configuration: neither " + view.folder +
+                       PATH_SEPARATORS[0] + config::FILE_NAME + " nor " +
+                       view.path + " exists");
+  } else if (!view.readable) {
+    problems.push_back(view.path + " cannot be read by this user");
+  }
+  for (const std::string& problem : folder_problems(view))
+    problems.push_back(problem);
+  return problems;
+}
+
 std::string describe_configuration(const ConfigView& view) {
   std::string text;
   if (!view.exists) {
@@ -98,7 +110,7 @@ std::string describe_configuration(const ConfigView& view) {
            " by the serving user)";
   }
   text += ", Animation Path=" + view.animation_path;
-  for (const std::string& problem : configuration_problems(view))
+  for (const std::string& problem : folder_problems(view))
     text += "; " + problem;
   return text;
 }
