@@ -466,6 +466,26 @@ class Installed(ServingCase):
         finally:
             self.assertEqual(bridge.stop(), 0)
 
+    def test_nginx_serves_through_spawn_fcgi_as_the_readme_says(self):
+        # The README's line for FastCGI without systemd, run as it stands.
+        with open(os.path.join(REPO, "README.md")) as handle:
+            readme = handle.read().replace("\\\n", "")
+        line = re.search(r"sudo (env WINCGI_FRAME_INTERVAL=\S+ WINCGI_TEMP=\S+\s+"
+                         r"spawn-fcgi -n .*)", readme).group(1)
+        temp, folder = "/run/whirlo32-fastcgi", "/run/whirlo32"
+        for path, mode in ((folder, 0o755), (temp, 0o700)):
+            os.mkdir(path, mode)
+            self.addCleanup(shutil.rmtree, path, True)
+        shutil.chown(temp, "www-data", "www-data")
+        journal = open(os.path.join(self.logs, "spawn-fcgi.log"), "ab")
+        self.addCleanup(journal.close)
+        bridge = subprocess.Popen(line.split(), stdout=journal, stderr=journal, cwd="/")
+        self.addCleanup(stop, bridge)
+        self.assertTrue(wait_until(lambda: os.path.exists(folder + "/fastcgi.sock")))
+        port = self.start(nginx_server)
+        self.assert_serves(port)
+        self.assert_streams(port)
+
     def test_systemd_units_verify(self):
         units = ["/usr/lib/systemd/system/whirlo32-fastcgi." + kind
                  for kind in ("socket", "service")]
