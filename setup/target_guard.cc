@@ -12,9 +12,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // Folders that are the package manager's with everything inside them.
-constexpr const char* MANAGED_TREES[] = {"/usr", "/bin", "/sbin", "/lib",
-                                         "/lib32", "/lib64", "/libx32",
-                                         "/boot", "/var/lib"};
+constexpr const char* MANAGED_TREES[] = {"/usr",    "/bin",   "/sbin",
+                                         "/lib",    "/lib32", "/lib64",
+                                         "/libx32", "/boot",  "/var/lib"};
 // Folders that are the package manager's themselves, not their subfolders.
 constexpr const char* MANAGED_FOLDERS[] = {"/", "/etc", "/var"};
 constexpr const char* ADMIN_TREES[] = {"/usr/local"};
@@ -49,9 +49,9 @@ std::string managed_target_reason(const std::string& directory) {
   for (const char* tree : MANAGED_TREES) managed |= inside(path, tree);
   for (const char* folder : MANAGED_FOLDERS) managed |= path == folder;
   if (!managed) return "";
-  return directory + (path == directory || path + "/" == directory
-                          ? ""
-                          : " (" + path + ")") +
+  return directory +
+         (path == directory || path + "/" == directory ? ""
+                                                       : " (" + path + ")") +
          " belongs to the package manager; choose a folder of your own, such "
          "as /var/www/cgi-win, /var/www/anim or one under /srv or "
          "/usr/local";
