@@ -28,8 +28,9 @@ TEST(EmptyPushStream, OnlyAStreamWithoutAPartCounts) {
 // The request comes from the client: it must never add a log line, and
 // its length is bounded.
 TEST(RequestLabel, EscapesControlBytesAndIsBounded) {
-  Environment env = {{"SCRIPT_NAME", "/cgi-win/nph-whirlo32.cgi"},
-                     {"QUERY_STRING", "whirlo?.gif?D\nwincgi-bridge: forged\r"}};
+  Environment env = {
+      {"SCRIPT_NAME", "/cgi-win/nph-whirlo32.cgi"},
+      {"QUERY_STRING", "whirlo?.gif?D\nwincgi-bridge: forged\r"}};
   EXPECT_EQ(request_label(env),
             "/cgi-win/nph-whirlo32.cgi?whirlo?.gif?D\\x0awincgi-bridge: "
             "forged\\x0d");
@@ -45,7 +46,8 @@ TEST(RequestScope, NamesTheRequestWhileItLivesAndRestoresTheOuterOne) {
   {
     RequestScope outer(Environment{{"SCRIPT_NAME", "/a.cgi"}});
     {
-      RequestScope inner(Environment{{"SCRIPT_NAME", "/b.cgi"}, {"QUERY_STRING", "q"}});
+      RequestScope inner(
+          Environment{{"SCRIPT_NAME", "/b.cgi"}, {"QUERY_STRING", "q"}});
       EXPECT_EQ(logged_request(), "/b.cgi?q");
     }
     EXPECT_EQ(logged_request(), "/a.cgi");
