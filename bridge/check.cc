@@ -117,7 +117,8 @@ std::string describe_configuration(const ConfigView& view) {
 
 int check_installation(const std::string& script, std::ostream& out) {
   std::string program = program_path(script, "");
-  if (program.empty()) {
+  // The bridge started by its own name (from PATH) names no script.
+  if (program.empty() || file_name_of(program) == file_name_of(script)) {
     out << "wincgi-bridge --check: no program for " << script
         << "; name the script, e.g. wincgi-bridge --check "
            "/usr/lib/whirlo32/whirlo32.cgi\n";

@@ -139,9 +139,11 @@ class CheckCommand(MistakeTest):
                       % self.tree.windows, out)
 
     def test_a_script_that_names_no_program(self):
-        code, out = self.check("/usr/sbin/wincgi-bridge")
-        self.assertEqual(code, 2)
-        self.assertIn("name the script", out)
+        for script in ("/usr/sbin/wincgi-bridge", "wincgi-bridge"):
+            with self.subTest(script=script):
+                code, out = self.check(script)
+                self.assertEqual(code, 2)
+                self.assertIn("name the script", out)
 
 
 if __name__ == "__main__":
