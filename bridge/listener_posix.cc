@@ -60,10 +60,10 @@ bool clear_stale_socket(const sockaddr_un& address, const std::string& path,
     return false;
   }
   int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int result = probe < 0 ? -1
-                         : connect(probe, reinterpret_cast<const sockaddr*>(
-                                              &address),
-                                   sizeof address);
+  int result = probe < 0
+                   ? -1
+                   : connect(probe, reinterpret_cast<const sockaddr*>(&address),
+                             sizeof address);
   int error = errno;
   if (probe >= 0) close(probe);
   if (result == 0) {
@@ -86,8 +86,8 @@ bool finish_socket_file(const ServiceOptions& options, mode_t umask_before,
   if ((options.socket_uid >= 0 || options.socket_gid >= 0) &&
       chown(path, static_cast<uid_t>(options.socket_uid),
             static_cast<gid_t>(options.socket_gid)) != 0) {
-    problem = "cannot give " + listener.path +
-              " its owner: " + std::strerror(errno);
+    problem =
+        "cannot give " + listener.path + " its owner: " + std::strerror(errno);
     return false;
   }
   mode_t mode = options.socket_mode >= 0
@@ -95,8 +95,8 @@ bool finish_socket_file(const ServiceOptions& options, mode_t umask_before,
                     : (0777 & ~umask_before);
   struct stat info;
   if (chmod(path, mode) != 0 || lstat(path, &info) != 0) {
-    problem = "cannot set the mode of " + listener.path + ": " +
-              std::strerror(errno);
+    problem =
+        "cannot set the mode of " + listener.path + ": " + std::strerror(errno);
     return false;
   }
   listener.device = info.st_dev;
@@ -120,9 +120,9 @@ bool listen_unix(const ServiceOptions& options, const std::string& path,
     return false;
   }
   mode_t umask_before = umask(0777);
-  bool bound = bind_and_listen(listener.fd,
-                               reinterpret_cast<sockaddr*>(&address),
-                               sizeof address, path, problem);
+  bool bound =
+      bind_and_listen(listener.fd, reinterpret_cast<sockaddr*>(&address),
+                      sizeof address, path, problem);
   umask(umask_before);
   if (!bound) return false;
   listener.path = path;

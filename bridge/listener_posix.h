@@ -11,8 +11,8 @@ namespace bridge {
 
 struct Listener {
   int fd = -1;
-  std::string name;   // what it listens on, for the log
-  std::string path;   // the socket file it made; "" for TCP or inherited
+  std::string name;  // what it listens on, for the log
+  std::string path;  // the socket file it made; "" for TCP or inherited
   unsigned long long device = 0, inode = 0;  // of that file
 };
 

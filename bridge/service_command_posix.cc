@@ -45,7 +45,8 @@ const char USAGE[] =
 
 std::string describe_list(const std::vector<std::string>& items) {
   std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  for (const std::string& item : items)
+    text += (text.empty() ? "" : ", ") + item;
   return text;
 }
 
@@ -206,10 +207,9 @@ bool drop_privileges(const ServiceCommand& command, std::string& problem) {
     }
   }
   if (uid >= 0) {
-    if (setuid(static_cast<uid_t>(uid)) != 0 ||
-        (uid != 0 && setuid(0) == 0)) {
-      problem = "cannot change to user " + command.user + ": " +
-                std::strerror(errno);
+    if (setuid(static_cast<uid_t>(uid)) != 0 || (uid != 0 && setuid(0) == 0)) {
+      problem =
+          "cannot change to user " + command.user + ": " + std::strerror(errno);
       return false;
     }
   }
@@ -285,8 +285,7 @@ int run_service(ServiceCommand command, int inherited) {
   Listener listener;
   bool ok = prepare(command, problem) &&
             (inherited >= 0
-                 ? adopt_listener(inherited, command.options, listener,
-                                  problem)
+                 ? adopt_listener(inherited, command.options, listener, problem)
                  : open_listener(command.options, listener, problem)) &&
             drop_privileges(command, problem);
   if (!ok) {
@@ -295,7 +294,8 @@ int run_service(ServiceCommand command, int inherited) {
     return 1;
   }
   const std::string& root = command.options.settings.temp_root;
-  std::size_t swept = sweep_temp_root(root.empty() ? default_temp_root() : root);
+  std::size_t swept =
+      sweep_temp_root(root.empty() ? default_temp_root() : root);
   if (swept > 0)
     log_line("removed " + std::to_string(swept) +
              " folders left by bridges that were stopped");
