@@ -16,6 +16,15 @@ void log_line(const std::string& text) {
 
 namespace {
 
+// A peer's name for the log: on one line, and not past a few hundred bytes.
+std::string loggable(const std::string& name) {
+  std::string text = name.substr(0, 300);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < ' ' || c == 127) c = '?';
+  }
+  return name.size() > text.size() ? text + "..." : text;
+}
+
 bool make_spool(Job& job, Refusal& refusal) {
   const std::string& root = job.settings.temp_root;
   if (!job.spool.create(root.empty() ? default_temp_root() : root)) {
@@ -67,13 +76,13 @@ bool open_service_job(Environment params, const ServiceOptions& options,
   std::string named = program_path(script, job.settings.program);
   job.program = named.empty() ? named : canonical_path(named);
   if (job.program.empty()) {
-    log_line("no program for SCRIPT_FILENAME " + script);
+    log_line("no program for SCRIPT_FILENAME " + loggable(script));
     refusal = {"404 Not Found", "no such program"};
     return false;
   }
   if (!serves_program(options, job.program)) {
-    log_line("not a program this service runs: " + job.program +
-             " (SCRIPT_FILENAME " + script + ")");
+    log_line("not a program this service runs: " + loggable(job.program) +
+             " (SCRIPT_FILENAME " + loggable(script) + ")");
     refusal = {"403 Forbidden", "not a program this service runs"};
     return false;
   }
