@@ -217,23 +217,34 @@ class AsRoot(ServiceTest):
 
 
 class AfterAKill(ServiceTest):
-    def test_programs_die_with_the_bridge_and_the_next_one_sweeps(self):
-        self.install_fake("endless.py", "endless")
-        first = self.start("--allow-root")
+    def kill_during_a_run(self):
+        """Kills a bridge while it runs a program; checks the program died
+        with it and left its folder."""
         pid_file = self.cgi("endless.pid")
+        if os.path.exists(pid_file):
+            os.remove(pid_file)
+        bridge_process = self.start("--allow-root").process
         conn = socket.socket(socket.AF_UNIX)
         self.addCleanup(conn.close)
         conn.connect(self.socket_path)
         conn.sendall(request_bytes(1, self.params(self.cgi("endless.cgi"))))
+
         def program_pid():
             with open(pid_file) as handle:
                 return int(handle.read() or 0)
         self.assertTrue(wait_until(lambda: os.path.exists(pid_file) and program_pid(), 10))
         pid = program_pid()
-        first.process.send_signal(signal.SIGKILL)
-        first.process.wait()
+        bridge_process.send_signal(signal.SIGKILL)
+        bridge_process.wait()
         self.assertTrue(wait_until(lambda: process_gone(pid), 10), "the program outlived it")
         self.assertEqual(len(self.tree.leftovers()), 1)
+
+    def test_programs_die_with_the_bridge_and_the_next_one_sweeps(self):
+        self.install_fake("endless.py", "endless")
+        self.kill_during_a_run()
+        _, _, code = self.tree.run_bridge("whirlo32.cgi")  # the CGI mode sweeps too
+        self.assertEqual((code, self.tree.leftovers()), (0, []))
+        self.kill_during_a_run()
         self.start("--allow-root")  # on the dead one's socket file
         self.assertEqual(self.tree.leftovers(), [])
         self.assertEqual(status_of(self.ask(self.params(self.cgi("whirlo32.cgi")))),
