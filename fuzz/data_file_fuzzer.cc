@@ -70,8 +70,9 @@ Sections read_file(const std::string& file) {
               "the file ends with CR LF");
   for (std::size_t pos = 0; pos < file.size();) {
     text::ProfileLine line = text::profile_line_at(file, pos);
-    fuzz::check(file.compare(line.end, 2, "\r\n") == 0 && line.next == line.end + 2,
-                "every line ends with CR LF", fuzz::escaped(file.substr(pos, 80)));
+    fuzz::check(
+        file.compare(line.end, 2, "\r\n") == 0 && line.next == line.end + 2,
+        "every line ends with CR LF", fuzz::escaped(file.substr(pos, 80)));
     std::string_view content(file.data() + line.begin, line.end - line.begin);
     pos = line.next;
     if (content.empty()) continue;
