@@ -116,7 +116,10 @@ setenv.add-environment = ({env})
         if os.path.exists(self.socket):
             os.remove(self.socket)
         try:
-            self.fastcgi = Server([self.bridge, "--fastcgi", "unix:" + self.socket],
+            # --allow-root: the benchmarks may run as root, like CI.
+            self.fastcgi = Server([self.bridge, "--fastcgi", "unix:" + self.socket,
+                                   "--program", os.path.join(self.cgi, "whirlo32"),
+                                   "--allow-root"],
                                   self.socket, os.path.join(self.root, "fastcgi.log"),
                                   env, "the bridge's FastCGI mode", timeout=5)
             return True

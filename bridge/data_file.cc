@@ -38,7 +38,8 @@ constexpr KeySource CGI_KEYS[] = {
 
 void add(std::string& file, const std::string& key, const std::string& value) {
   std::string clean = clean_value(value);
-  if (clean.empty()) return;
+  // A value of blanks reads as empty: left out like an empty one.
+  if (text::trim_profile_text(clean).empty()) return;
   file += text::key_line(key, clean);
 }
 

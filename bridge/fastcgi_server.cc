@@ -1,13 +1,9 @@
 #include "fastcgi_server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +18,7 @@
 #include "error_response.h"
 #include "fastcgi.h"
 #include "job.h"
+#include "listener_posix.h"
 #include "os_posix.h"
 #include "stream.h"
 
@@ -93,8 +90,8 @@ class PeerListener : public fcgi::Listener {
 
 class Server {
  public:
-  explicit Server(int listener)
-      : listener_(listener), process_env_(environment()) {}
+  Server(int listener, const ServiceOptions& options)
+      : listener_(listener), options_(options) {}
   ~Server();
   bool open();
   void run();
@@ -132,9 +129,9 @@ class Server {
   bool watch(int fd, std::uint64_t data, std::uint32_t events);
 
   int listener_;
+  const ServiceOptions& options_;
   int epoll_ = -1;
   int watches_ = -1;  // inotify instance
-  Environment process_env_;
   std::uint64_t next_serial_ = 1;
   std::map<std::uint64_t, std::unique_ptr<Peer>> peers_;
   std::map<std::uint64_t, std::unique_ptr<Request>> requests_;
@@ -224,6 +221,11 @@ void Server::accept_peers() {
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       return;  // EAGAIN, or out of descriptors: try again on the next event
+    }
+    std::string why;
+    if (!admit_peer(fd, options_, why)) {
+      close(fd);
+      continue;
     }
     auto peer = std::make_unique<Peer>();
     peer->serial = next_serial_++;
@@ -356,16 +358,14 @@ Request* Server::find(Peer& peer, unsigned id) {
   return found == peer.requests.end() ? nullptr : find(found->second);
 }
 
-// Settings come from the request's parameters first, then from the
-// process environment; the data file from the parameters alone.
+// The data file comes from the parameters; what runs, where its files go
+// and the limits from the service's own options.
 void Server::begin_request(Peer& peer, unsigned id, fcgi::Params params) {
   auto request = std::make_unique<Request>();
   request->serial = next_serial_++;
   request->peer = peer.serial;
   request->id = id;
   Environment env = to_environment(params);
-  Environment settings_env = env;
-  for (const auto& entry : process_env_) settings_env.emplace(entry);
   std::string script = env_value(env, "SCRIPT_FILENAME");
   Request& run = *request;
   peer.requests[id] = run.serial;
@@ -376,7 +376,7 @@ void Server::begin_request(Peer& peer, unsigned id, fcgi::Params params) {
            {"500 Internal Server Error", "no SCRIPT_FILENAME parameter"});
     return;
   }
-  if (!open_job(std::move(env), settings_env, script, run.job, refusal)) {
+  if (!open_service_job(std::move(env), options_, script, run.job, refusal)) {
     refuse(peer, id, run.job.nph, refusal);
     return;
   }
@@ -532,81 +532,11 @@ int Server::wait_timeout(Clock::time_point now) {
   return static_cast<int>(std::min<long long>(ms + 1, 1 << 30));
 }
 
-bool split_address(const std::string& text, std::string& host, int& port) {
-  std::size_t colon = text.rfind(':');
-  if (colon == std::string::npos || colon + 1 >= text.size()) return false;
-  host = text.substr(0, colon);
-  std::string digits = text.substr(colon + 1);
-  if (digits.size() > 5 ||
-      digits.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  port = std::stoi(digits);
-  return port > 0 && port < 65536;
-}
-
-int bound_listener(int domain, const sockaddr* address, socklen_t size,
-                   const std::string& name, std::string& problem) {
-  int fd = socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  if (fd >= 0 && domain == AF_INET)
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (fd < 0 || bind(fd, address, size) != 0 || listen(fd, SOMAXCONN) != 0) {
-    problem = "cannot listen on " + name + ": " + std::strerror(errno);
-    if (fd >= 0) close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-int listen_unix(const std::string& path, std::string& problem) {
-  sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof address.sun_path) {
-    problem = "socket path empty or too long: " + path;
-    return -1;
-  }
-  std::memcpy(address.sun_path, path.data(), path.size());
-  struct stat info;
-  if (lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode))
-    unlink(path.c_str());
-  return bound_listener(AF_UNIX, reinterpret_cast<sockaddr*>(&address),
-                        sizeof address, path, problem);
-}
-
-int listen_inet(const std::string& text, std::string& problem) {
-  std::string host;
-  int port = 0;
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  if (!split_address(text, host, port) ||
-      inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-    problem = "not unix:PATH or ADDRESS:PORT: " + text;
-    return -1;
-  }
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return bound_listener(AF_INET, reinterpret_cast<sockaddr*>(&address),
-                        sizeof address, text, problem);
-}
-
 }  // namespace
 
-int open_listener(const std::string& address, std::string& problem) {
-  if (address.compare(0, 5, "unix:") == 0)
-    return listen_unix(address.substr(5), problem);
-  return listen_inet(address, problem);
-}
-
-bool is_listening_socket(int fd) {
-  int listening = 0;
-  socklen_t size = sizeof listening;
-  return getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
-         listening;
-}
-
 int serve_fastcgi(int listener, const ServiceOptions& options) {
-  (void)options;
   prepare_process();
-  Server server(listener);
+  Server server(listener, options);
   if (!server.open()) {
     log_line(std::string("cannot set up the FastCGI event loop: ") +
              std::strerror(errno));

@@ -11,15 +11,6 @@
 
 namespace bridge {
 
-/// A listening socket for "unix:PATH" (a stale socket file at PATH is
-/// replaced) or "ADDRESS:PORT" (IPv4); -1 with `problem` set when it cannot
-/// be made.
-int open_listener(const std::string& address, std::string& problem);
-
-/// True when descriptor `fd` is a listening socket (how FastCGI spawners
-/// hand one over as standard input).
-bool is_listening_socket(int fd);
-
 /// Serves FastCGI on `listener` until the bridge is asked to stop; then
 /// ends every program, removes every folder and returns 0. Returns 1 when
 /// the loop cannot be set up.

@@ -18,6 +18,29 @@ void log_line(const std::string& text) {
             << std::endl;
 }
 
+namespace {
+
+// A peer's name for the log: on one line, and not past a few hundred bytes.
+std::string loggable(const std::string& name) {
+  std::string text = name.substr(0, 300);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < ' ' || c == 127) c = '?';
+  }
+  return name.size() > text.size() ? text + "..." : text;
+}
+
+bool make_spool(Job& job, Refusal& refusal) {
+  const std::string& root = job.settings.temp_root;
+  if (!job.spool.create(root.empty() ? default_temp_root() : root)) {
+    refusal = {"500 Internal Server Error",
+               "cannot make a temporary folder without blanks in its path"};
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool open_job(Environment env, const Environment& settings_env,
               const std::string& script, Job& job, Refusal& refusal) {
   job.env = std::move(env);
@@ -33,13 +56,41 @@ bool open_job(Environment env, const Environment& settings_env,
                "no program to run: set WINCGI_PROGRAM"};
     return false;
   }
-  const std::string& root = job.settings.temp_root;
-  if (!job.spool.create(root.empty() ? default_temp_root() : root)) {
-    refusal = {"500 Internal Server Error",
-               "cannot make a temporary folder without blanks in its path"};
+  return make_spool(job, refusal);
+}
+
+bool serves_program(const ServiceOptions& options, const std::string& program) {
+  for (const std::string& allowed : options.programs)
+    if (program == allowed) return true;
+  std::string folder = folder_of(program);
+  for (const std::string& allowed : options.program_folders)
+    if (folder == allowed) return true;
+  return false;
+}
+
+bool open_service_job(Environment params, const ServiceOptions& options,
+                      const std::string& script, Job& job, Refusal& refusal) {
+  job.env = std::move(params);
+  job.nph = is_nph_name(script);
+  std::string problem;
+  if (!lower_settings(job.env, options.settings, job.settings, problem)) {
+    refusal = {"500 Internal Server Error", problem};
     return false;
   }
-  return true;
+  std::string named = program_path(script, job.settings.program);
+  job.program = named.empty() ? named : canonical_path(named);
+  if (job.program.empty()) {
+    log_line("no program for SCRIPT_FILENAME " + loggable(script));
+    refusal = {"404 Not Found", "no such program"};
+    return false;
+  }
+  if (!serves_program(options, job.program)) {
+    log_line("not a program this service runs: " + loggable(job.program) +
+             " (SCRIPT_FILENAME " + loggable(script) + ")");
+    refusal = {"403 Forbidden", "not a program this service runs"};
+    return false;
+  }
+  return make_spool(job, refusal);
 }
 
 Refusal body_refusal(BodyResult result) {

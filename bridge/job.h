@@ -10,6 +10,7 @@
 
 #include "environment.h"
 #include "os.h"
+#include "service_options.h"
 #include "settings.h"
 #include "spool.h"
 #include "stream.h"
@@ -36,6 +37,17 @@ struct Job {
 /// folder. False with `refusal` filled when it cannot.
 bool open_job(Environment env, const Environment& settings_env,
               const std::string& script, Job& job, Refusal& refusal);
+
+/// open_job for the FastCGI mode: the settings are the service's own,
+/// lowered by the request's parameters `params` as lower_settings says, and
+/// the program found from `script` must be one the service runs (403 when
+/// it is not, 404 when it does not exist), otherwise nothing runs.
+bool open_service_job(Environment params, const ServiceOptions& options,
+                      const std::string& script, Job& job, Refusal& refusal);
+
+/// True when the canonical `program` is one of `options.programs` or lies
+/// directly in one of `options.program_folders`.
+bool serves_program(const ServiceOptions& options, const std::string& program);
 
 /// The refusal for a body that could not be spooled.
 Refusal body_refusal(BodyResult result);

@@ -77,21 +77,25 @@ std::map<std::string, std::string> environment();
 std::string own_path(const char* argv0);
 
 /// Creates a new, private folder inside `root` with a short name and no
-/// blanks in its path. False when it cannot be made.
+/// blanks in its path. On POSIX it is locked while this process lives, so
+/// that the next bridge removes it if this one is killed. False when it
+/// cannot be made.
 bool make_private_folder(const std::string& root, std::string& folder);
 
 /// The folder for temporary files when no setting names one.
 std::string default_temp_root();
 
-/// Removes `folder` and everything inside it, following no links.
+/// Removes `folder` and everything inside it, following no links (and
+/// releases its lock).
 void remove_tree(const std::string& folder);
 
 /// Starts `program` with the given command-line words (not counting the
 /// program itself) in `directory`, standard input empty, standard output
 /// and error written to a new file at `messages` (the bridge logs it line
-/// by line when the run is over). Where the platform can, no file the
-/// program writes may grow past `max_file_size` bytes. False when it cannot
-/// start.
+/// by line when the run is over), no other descriptor of the bridge's;
+/// where the platform can, it ends when the bridge ends. Where the
+/// platform can, no file the program writes may grow past `max_file_size`
+/// bytes. False when it cannot start.
 bool start_child(const std::string& program,
                  const std::vector<std::string>& words,
                  const std::string& directory, const std::string& messages,
@@ -115,6 +119,10 @@ extern const char EXECUTABLE_SUFFIX[];
 
 /// The characters that separate path components, the preferred one first.
 extern const char PATH_SEPARATORS[];
+
+/// `path` made absolute, with no links and no "." or ".." components; ""
+/// when it does not exist.
+std::string canonical_path(const std::string& path);
 
 /// True when `name` is an absolute path on this platform.
 bool is_absolute(const std::string& name);

@@ -6,6 +6,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -14,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <set>
 
 #include "text/write_all.h"
 
@@ -52,33 +55,87 @@ std::string working_directory() {
   return buffer.data();
 }
 
-// Runs in the forked child: never returns.
-[[noreturn]] void exec_child(const std::string& program,
-                             const std::vector<std::string>& words,
-                             const std::string& directory,
-                             const std::string& messages,
-                             std::uint64_t max_file_size) {
+// A private folder is locked (flock on the folder itself) by the bridge
+// process that made it, and holds LOCK_MARK once locked: a marked folder
+// whose lock can be taken belongs to a bridge that is gone.
+constexpr char FOLDER_PREFIX[] = "wc";
+constexpr char LOCK_MARK[] = "cgi.lck";
+
+std::map<std::string, int>& folder_locks() {
+  static std::map<std::string, int> locks;  // folder -> its locked descriptor
+  return locks;
+}
+
+std::set<std::string>& swept_roots() {
+  static std::set<std::string> roots;
+  return roots;
+}
+
+std::string with_slash(const std::string& root) {
+  return root.empty() || root.back() != '/' ? root + "/" : root;
+}
+
+void remove_files(const std::string& folder) {
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      std::string path = folder + "/" + name;
+      struct stat info;
+      if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        remove_files(path);
+      } else {
+        unlink(path.c_str());
+      }
+    }
+    closedir(dir);
+  }
+  rmdir(folder.c_str());
+}
+
+// What the child needs, made before it starts: after vfork it shares the
+// bridge's memory, so it may only make system calls.
+struct ChildSetup {
+  const char* program;
+  char* const* argv;
+  const char* directory;
+  const char* messages;  // standard output and error go here
+  rlimit size_limit;
+  pid_t parent;
+  sigset_t mask;  // the bridge's own signal mask
+};
+
+void close_from(int first) {
+  if (syscall(SYS_close_range, first, ~0U, 0) == 0) return;
+  rlimit open_files;
+  if (getrlimit(RLIMIT_NOFILE, &open_files) != 0) _exit(127);
+  for (rlim_t fd = first; fd < open_files.rlim_cur; ++fd)
+    close(static_cast<int>(fd));
+}
+
+// Runs in the child: never returns. It ends with the bridge, in a process
+// group of its own, with descriptors 0, 1 and 2 only.
+[[noreturn]] void exec_child(const ChildSetup& setup) {
   setpgid(0, 0);
-  signal(SIGPIPE, SIG_DFL);
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != setup.parent)
+    _exit(127);
+  struct sigaction default_action = {};
+  default_action.sa_handler = SIG_DFL;
+  for (int number : {SIGPIPE, SIGTERM, SIGINT, SIGHUP})
+    sigaction(number, &default_action, nullptr);
+  sigprocmask(SIG_SETMASK, &setup.mask, nullptr);
   // Past the cap a write fails (the default SIGXFSZ action ends the program).
-  struct rlimit size_limit;
-  size_limit.rlim_cur = size_limit.rlim_max =
-      static_cast<rlim_t>(max_file_size);
-  setrlimit(RLIMIT_FSIZE, &size_limit);
+  setrlimit(RLIMIT_FSIZE, &setup.size_limit);
   int null_input = open("/dev/null", O_RDONLY);
   int output =
-      open(messages.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (null_input < 0 || output < 0 || dup2(null_input, 0) < 0 ||
-      dup2(output, 1) < 0 || dup2(output, 2) < 0 ||
-      chdir(directory.c_str()) != 0) {
+      open(setup.messages, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (null_input < 0 || output < 0 ||
+      (null_input != 0 && dup2(null_input, 0) < 0) || dup2(output, 1) < 0 ||
+      dup2(output, 2) < 0 || chdir(setup.directory) != 0) {
     _exit(127);
   }
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& word : words)
-    argv.push_back(const_cast<char*>(word.c_str()));
-  argv.push_back(nullptr);
-  execv(program.c_str(), argv.data());
+  close_from(3);
+  execv(setup.program, setup.argv);
   _exit(127);
 }
 
@@ -119,14 +176,54 @@ std::string own_path(const char* argv0) {
 }
 
 bool make_private_folder(const std::string& root, std::string& folder) {
-  std::string pattern = root;
-  if (pattern.empty() || pattern.back() != '/') pattern += '/';
-  pattern += "wcXXXXXX";
+  if (!swept_roots().count(root)) sweep_temp_root(root);
+  std::string pattern = with_slash(root) + FOLDER_PREFIX + "XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) return false;
-  folder = buffer.data();
+  std::string made = buffer.data();
+  int lock = open(made.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int mark = -1;
+  if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) == 0)
+    mark = open((made + "/" + LOCK_MARK).c_str(),
+                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (mark < 0) {
+    if (lock >= 0) close(lock);
+    remove_files(made);
+    return false;
+  }
+  close(mark);
+  folder_locks()[made] = lock;
+  folder = made;
   return true;
+}
+
+std::size_t sweep_temp_root(const std::string& root) {
+  swept_roots().insert(root);
+  std::vector<std::string> candidates;
+  if (DIR* dir = opendir(root.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name.size() == 8 && name.compare(0, 2, FOLDER_PREFIX) == 0)
+        candidates.push_back(with_slash(root) + name);
+    }
+    closedir(dir);
+  }
+  std::size_t removed = 0;
+  for (const std::string& path : candidates) {
+    int fd =
+        open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat info;
+    if (fstat(fd, &info) == 0 && info.st_uid == geteuid() &&
+        faccessat(fd, LOCK_MARK, F_OK, AT_SYMLINK_NOFOLLOW) == 0 &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      remove_files(path);
+      ++removed;
+    }
+    close(fd);
+  }
+  return removed;
 }
 
 std::string default_temp_root() {
@@ -135,21 +232,12 @@ std::string default_temp_root() {
 }
 
 void remove_tree(const std::string& folder) {
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      std::string path = folder + "/" + name;
-      struct stat info;
-      if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        remove_tree(path);
-      } else {
-        unlink(path.c_str());
-      }
-    }
-    closedir(dir);
+  remove_files(folder);
+  auto lock = folder_locks().find(folder);
+  if (lock != folder_locks().end()) {
+    close(lock->second);
+    folder_locks().erase(lock);
   }
-  rmdir(folder.c_str());
 }
 
 bool start_child(const std::string& program,
@@ -157,9 +245,27 @@ bool start_child(const std::string& program,
                  const std::string& directory, const std::string& messages,
                  std::uint64_t max_file_size, Child& child) {
   if (access(program.c_str(), X_OK) != 0) return false;
-  pid_t pid = fork();
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& word : words)
+    argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  ChildSetup setup;
+  setup.program = program.c_str();
+  setup.argv = argv.data();
+  setup.directory = directory.c_str();
+  setup.messages = messages.c_str();
+  setup.size_limit.rlim_cur = setup.size_limit.rlim_max =
+      static_cast<rlim_t>(max_file_size);
+  setup.parent = getpid();
+  // No handler of the bridge's may run in the child before it execs.
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_SETMASK, &all, &setup.mask);
+  pid_t pid = vfork();
+  if (pid == 0) exec_child(setup);
+  sigprocmask(SIG_SETMASK, &setup.mask, nullptr);
   if (pid < 0) return false;
-  if (pid == 0) exec_child(program, words, directory, messages, max_file_size);
   setpgid(pid, pid);  // also here, so that a kill right away reaches it
   child.id = pid;
   child.event = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
@@ -225,6 +331,14 @@ bool write_stdout(const std::string& data) {
 
 bool is_absolute(const std::string& name) {
   return !name.empty() && name[0] == '/';
+}
+
+std::string canonical_path(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (!resolved) return std::string();
+  std::string result = resolved;
+  std::free(resolved);
+  return result;
 }
 
 }  // namespace bridge

@@ -224,4 +224,15 @@ bool is_absolute(const std::string& name) {
          (!name.empty() && (name[0] == '\\' || name[0] == '/'));
 }
 
+std::string canonical_path(const std::string& path) {
+  DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return std::string();
+  std::string result(size, '\0');
+  size = GetFullPathNameA(path.c_str(), size, &result[0], nullptr);
+  result.resize(size);
+  if (GetFileAttributesA(result.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return std::string();
+  return result;
+}
+
 }  // namespace bridge

@@ -17,6 +17,15 @@ int refuse(bool nph, const Refusal& refusal) {
   return 1;
 }
 
+// After the program's response has begun, the bridge's exit code is all the
+// server learns of a response that was cut. (A program that ends with an
+// error code after writing a whole response, as whirlo32 does for a
+// missing frame, has answered.)
+bool failed_after_output(const RelayReport& report) {
+  return report.produced && (report.timed_out || report.over_cap ||
+                             report.output_failed || report.stopped);
+}
+
 }  // namespace
 
 int run_bridge(const char* argv0) {
@@ -38,7 +47,7 @@ int run_bridge(const char* argv0) {
                 job.nph, Clock::now());
   relay_to_stdout(stream);
   if (judge_run(job, stream.report(), refusal)) return refuse(job.nph, refusal);
-  return 0;
+  return failed_after_output(stream.report()) ? 1 : 0;
 }
 
 }  // namespace bridge

@@ -7,7 +7,9 @@ namespace bridge {
 
 /// Serves the request in the process environment and on standard input.
 /// `argv0` locates the bridge. Returns the bridge's exit code: 0 when the
-/// program's response was relayed, 1 when the bridge sent an error answer.
+/// program's response was relayed, 1 when the bridge sent an error answer
+/// or the response was cut after it had begun (time limit, output cap, a
+/// failed write, the bridge stopped).
 int run_bridge(const char* argv0);
 
 }  // namespace bridge

@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include <algorithm>
+
 namespace bridge {
 namespace {
 
@@ -56,6 +58,18 @@ bool read_settings(const Environment& env, Settings& settings,
   }
   settings.timeout_ms = static_cast<long>(timeout_s * 1000);
   settings.frame_interval_ms = static_cast<long>(interval);
+  return true;
+}
+
+bool lower_settings(const Environment& params, const Settings& service,
+                    Settings& result, std::string& problem) {
+  Settings asked = service;
+  if (!read_settings(params, asked, problem)) return false;
+  result = service;
+  result.timeout_ms = std::min(asked.timeout_ms, service.timeout_ms);
+  result.max_body = std::min(asked.max_body, service.max_body);
+  result.max_output = std::min(asked.max_output, service.max_output);
+  result.frame_interval_ms = asked.frame_interval_ms;
   return true;
 }
 

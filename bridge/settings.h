@@ -1,6 +1,7 @@
 // settings.h: the bridge's few settings, taken from its environment (the
-// web server's configuration sets them; a client cannot, since request
-// headers arrive only as HTTP_* variables).
+// web server's configuration sets them in the CGI mode; a client cannot,
+// since request headers arrive only as HTTP_* variables). In the FastCGI
+// mode they are the service's own, which a request can only lower.
 #ifndef WHIRLO_BRIDGE_SETTINGS_H
 #define WHIRLO_BRIDGE_SETTINGS_H
 
@@ -25,6 +26,14 @@ struct Settings {
 /// is an error: `problem` names the variable and the result is false.
 bool read_settings(const Environment& env, Settings& settings,
                    std::string& problem);
+
+/// The settings of one FastCGI request: the service's own, with the limits
+/// (WINCGI_TIMEOUT, WINCGI_MAX_BODY, WINCGI_MAX_OUTPUT) lowered where the
+/// request's `params` ask for less and WINCGI_FRAME_INTERVAL taken from
+/// them; WINCGI_PROGRAM and WINCGI_TEMP in them count for nothing. False as
+/// read_settings when a value is malformed.
+bool lower_settings(const Environment& params, const Settings& service,
+                    Settings& result, std::string& problem);
 
 /// Parses a plain decimal number (digits only) no greater than `limit`.
 bool parse_decimal(const std::string& text, std::uint64_t limit,

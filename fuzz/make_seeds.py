@@ -164,13 +164,26 @@ def fastcgi_seeds():
     return [bytes([limits, 7]) + s for s in streams for limits in (0x61, 0x03)]
 
 
+def data_file_seeds():
+    def pairs(*items):
+        return b"".join(bytes([len(k)]) + len(v).to_bytes(2, "big") + k + v for k, v in items)
+    hostile = [(b"HTTP_USER_AGENT", b"x; id > F; exit 0;\r\n[System]\r\nOutput File=/etc/passwd"),
+               (b"HTTP_REFERER", b"$(touch F)"), (b"HTTP_OUTPUT_FILE", b"/etc/shadow"),
+               (b"HTTP_X_\r\n[System]", b"v"), (b"HTTP_ACCEPT", b"image/gif, [x]=y;q=1, */*"),
+               (b"HTTP_AUTHORIZATION", b"Basic dTpwCg=="), (b"CONTENT_LENGTH", b"7")]
+    return [pairs(*hostile), pairs(hostile[0], (b"HTTP_USER_AGENT", b"Mozilla/5.0")),
+            pairs((b"QUERY_STRING", b"a?.GIF?U"), (b"HTTP_COOKIE", b"\x00" * 9000)),
+            pairs((b"HTTP_X_A", b"1"), (b"HTTP_x_a", b"2"), (b"SERVER_PROTOCOL", b"HTTP/1.1"))]
+
+
 def main():
     for target, seeds in [("query_walk_fuzzer", query_seeds()),
                           ("profile_fuzzer", profile_seeds()),
                           ("command_tail_fuzzer", tail_seeds()),
                           ("list_allows_fuzzer", list_seeds()),
                           ("picture_part_fuzzer", part_seeds()),
-                          ("fastcgi_fuzzer", fastcgi_seeds())]:
+                          ("fastcgi_fuzzer", fastcgi_seeds()),
+                          ("data_file_fuzzer", data_file_seeds())]:
         print("%-22s %d seeds" % (target, write(target, seeds)))
 
 

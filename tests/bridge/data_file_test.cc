@@ -104,6 +104,7 @@ TEST(DataFile, HostileValuesStayOnTheirLine) {
       {"HTTP_USER_AGENT", "Lynx\r\n[System]\r\nOutput File=/etc/passwd"},
       {"QUERY_STRING", std::string("a\0b\x7f", 4)},
       {"HTTP_X_LONG", std::string(10000, 'x')},
+      {"HTTP_X_BLANK", "\r\n\t"},  // reads as empty: left out
       {"HTTP_BAD-NAME", "dropped"},
       {"HTTP_ACCEPT", "text/html\n=Yes, [System]/x, ok/type"}};
   std::string text = data_file_text(env, FILES, 0, 0);

@@ -65,7 +65,10 @@ class FastCgiTest(unittest.TestCase):
         self.socket_path = os.path.join(self.tree.root, "bridge.sock")
         env = {"PATH": "/usr/bin:/bin", "WINDIR": self.tree.windows,
                "WINCGI_TEMP": self.tree.temp}
-        self.server = Server([bridge(), "--fastcgi", "unix:" + self.socket_path],
+        # Tests run as root in CI; the trust suite covers --user.
+        self.server = Server([bridge(), "--fastcgi", "unix:" + self.socket_path,
+                              "--program", os.path.join(self.tree.cgi, "whirlo32"),
+                              "--allow-root"],
                              self.socket_path, os.path.join(self.tree.root, "bridge.log"),
                              env, "the bridge", timeout=10).process
         self.addCleanup(stop, self.server)
@@ -161,7 +164,9 @@ class StartedWithASocket(unittest.TestCase):
             listener = socket.socket()
             listener.bind(("127.0.0.1", 0))
             listener.listen()
-            server = subprocess.Popen([bridge()], stdin=listener.fileno(),
+            server = subprocess.Popen([bridge(), "--allow-root", "--program",
+                                       os.path.join(tree.cgi, "whirlo32")],
+                                      stdin=listener.fileno(),
                                       env={"WINCGI_TEMP": tree.temp, "WINDIR": tree.windows},
                                       stderr=subprocess.DEVNULL)
             try:

@@ -39,8 +39,10 @@ def solid_gif(colour):
 def start_bridge(tree, address, listener):
     """The bridge serving FastCGI on its own (nginx, Apache), its address
     as webstack.connects takes it."""
-    return Server([bridge(), "--fastcgi", address], listener,
-                  os.path.join(tree.root, "bridge.log"), {"PATH": "/usr/bin:/bin"},
+    return Server([bridge(), "--fastcgi", address, "--allow-root",
+                   "--programs", tree.cgi], listener,
+                  os.path.join(tree.root, "bridge.log"),
+                  {"PATH": "/usr/bin:/bin", "WINCGI_TEMP": tree.temp},
                   "the bridge", timeout=10, cwd=tree.root)
 
 
@@ -85,14 +87,15 @@ server.stream-response-body = 2
 alias.url = ("/cgi-bin/" => "%(cgi)s/")
 $HTTP["url"] =~ "^/cgi-bin/" {
   fastcgi.server = (".cgi" => (("socket" => "%(root)s/bridge.socket",
-                                "bin-path" => "%(bridge)s",
-                                "bin-environment" => ("PATH" => "/usr/bin:/bin"),
+                                "bin-path" => "%(bridge)s --allow-root --programs %(cgi)s",
+                                "bin-environment" => ("PATH" => "/usr/bin:/bin",
+                                                      "WINCGI_TEMP" => "%(temp)s"),
                                 "check-local" => "disable",
                                 "max-procs" => 1)))
   setenv.add-environment = (%(env)s)
 }
 """ % {"port": port, "root": tree.root, "cgi": tree.cgi, "bridge": bridge(),
-       "env": env}
+       "env": env, "temp": tree.temp}
 
 
 def apache_config(tree, port, backend_port):
