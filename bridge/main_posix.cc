@@ -15,14 +15,27 @@ int main(int argc, char** argv) {
   // (GATEWAY_INTERFACE set) they never choose the mode.
   const char* gateway = std::getenv("GATEWAY_INTERFACE");
   bool under_cgi = gateway && *gateway;
-  if (!under_cgi && argc == 3 && std::strcmp(argv[1], "--fastcgi") == 0) {
+  if (!under_cgi && argc >= 3 && argc % 2 == 1 &&
+      std::strcmp(argv[1], "--fastcgi") == 0) {
     std::string problem;
+    bridge::ServiceOptions options;
+    for (int i = 3; i + 1 < argc; i += 2) {
+      bool known = false;
+      if (std::strncmp(argv[i], "--", 2) != 0 ||
+          !bridge::set_limit(argv[i] + 2, argv[i + 1], options.limits, known,
+                             problem)) {
+        std::cerr << "wincgi-bridge: "
+                  << (known ? problem
+                            : std::string("unknown option ") + argv[i])
+                  << std::endl;
+        return 2;
+      }
+    }
     int listener = bridge::open_listener(argv[2], problem);
     if (listener < 0) {
       std::cerr << "wincgi-bridge: " << problem << std::endl;
       return 1;
     }
-    bridge::ServiceOptions options;
     options.address = argv[2];
     return bridge::serve_fastcgi(listener, options);
   }
