@@ -14,7 +14,8 @@ import subprocess
 import time
 import unittest
 
-from bridge_env import Tree, body_of, bridge, stop, wait_until
+from bridge_env import (Tree, body_of, bridge, free_port, servers, stop,
+                        wait_until)
 from test_fastcgi_mode import (BEGIN, PARAMS, STDIN, pairs, read_records,
                                record, request_bytes)
 from webstack import MOZILLA, connects
@@ -282,6 +283,54 @@ class BoundsTest(unittest.TestCase):
         streaming.close()
         waiting.close()
         self.assert_clean()
+
+
+class ThroughApache(unittest.TestCase):
+    """What a web server makes of a response the bridge ends as failed:
+    Apache (mod_proxy_fcgi) ends a chunked response to its client with the
+    last chunk only after FCGI_END_REQUEST."""
+
+    def setUp(self):
+        self.tree = Tree()
+        self.addCleanup(self.tree.remove)
+        self.served = Bridge(self.tree)
+        self.addCleanup(self.served.stop)
+        self.port = free_port()
+        body = """<LocationMatch "^/cgi-bin/[^/]+\\.cgi$">
+  Require all granted
+  SetEnv WINCGI_FRAME_INTERVAL 20
+  SetEnv WINCGI_MAX_OUTPUT 200000
+  ProxyFCGIBackendType GENERIC
+</LocationMatch>
+ProxyPassMatch "^/cgi-bin/([^/]+\\.cgi)$" "unix:%s|fcgi://localhost%s/$1" flushpackets=on
+""" % (self.served.path, self.tree.cgi)
+        apache = servers.start("apache", self.tree.root, servers.apache_config(
+            self.tree.root, self.port,
+            ("mpm_event", "authz_core", "env", "proxy", "proxy_fcgi"), body,
+            user=("nobody", "nogroup")), self.port)
+        self.addCleanup(apache.stop)
+        os.chmod(self.served.path, 0o777)
+
+    def fetch(self, query):
+        """The raw HTTP/1.1 response, up to the point Apache closes."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=20) as conn:
+            conn.sendall(b"GET /cgi-bin/whirlo32.cgi?%s HTTP/1.1\r\nHost: x\r\n"
+                         b"User-Agent: %s\r\n\r\n" % (query.encode(), MOZILLA.encode()))
+            data = b""
+            while not data.endswith(b"\r\n0\r\n\r\n"):
+                chunk = conn.recv(65536)
+                if not chunk:
+                    break
+                data += chunk
+            return data
+
+    def test_a_cut_stream_reaches_the_client_unterminated(self):
+        whole = self.fetch("whirlo?.gif?U?loop=2")
+        self.assertIn(b"Transfer-Encoding: chunked", whole)
+        self.assertTrue(whole.endswith(b"\r\n0\r\n\r\n"), whole[-40:])
+        cut = self.fetch(LONG_QUERY)
+        self.assertIn(b"Transfer-Encoding: chunked", cut)
+        self.assertFalse(cut.endswith(b"\r\n0\r\n\r\n"), cut[-40:])
 
 
 if __name__ == "__main__":
