@@ -64,7 +64,7 @@ struct Request {
   BodySpool body;
   std::unique_ptr<Stream> stream;  // once the program runs
   int watch = -1;                  // inotify watch of the output file
-  std::uint64_t spooled = 0;       // output file bytes counted in the total
+  std::uint64_t spooled = 0;       // body, then output, bytes in the total
   Clock::time_point scheduled = Clock::time_point::max();
 };
 
@@ -171,6 +171,7 @@ class Server {
   std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   std::vector<std::uint64_t> to_close_;
   bool listener_paused_ = false;
+  bool out_of_descriptors_ = false;
   Clock::time_point listener_retry_ = Clock::time_point::max();
   std::uint64_t spooled_total_ = 0;
   bool stopping_ = false;
@@ -321,8 +322,10 @@ void Server::accept_peers() {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS ||
           errno == ENOMEM) {
-        log_line(std::string("cannot accept a connection: ") +
-                 std::strerror(errno) + "; accepting paused");
+        if (!out_of_descriptors_)
+          log_line(std::string("cannot accept a connection: ") +
+                   std::strerror(errno) + "; accepting paused");
+        out_of_descriptors_ = true;
         pause_listener(true, Clock::now() + ACCEPT_PAUSE);
       }
       return;
@@ -336,6 +339,7 @@ void Server::accept_peers() {
       close(fd);
       continue;
     }
+    out_of_descriptors_ = false;
     peers_.emplace(peer->serial, std::move(peer));
   }
 }
@@ -583,6 +587,15 @@ void Server::begin_request(Peer& peer, unsigned id, fcgi::Params params) {
 void Server::body_bytes(Peer& peer, unsigned id, std::string_view data) {
   Request* request = find(peer, id);
   if (!request || request->stream) return;
+  if (spooled_total_ + data.size() > limits_.max_temp) {
+    refuse(peer, id, request->job.nph,
+           {"503 Service Unavailable", "the temporary files hold over " +
+                                           std::to_string(limits_.max_temp) +
+                                           " bytes (--max-temp)"});
+    return;
+  }
+  request->spooled += data.size();
+  spooled_total_ += data.size();
   BodyResult result = data.empty()
                           ? request->body.end()
                           : request->body.add(data.data(), data.size());
@@ -619,6 +632,8 @@ void Server::start(Request& request) {
     refuse(peer, request.id, request.job.nph, refusal);
     return;
   }
+  spooled_total_ -= std::min(spooled_total_, request.spooled);
+  request.spooled = 0;
   Clock::time_point now = Clock::now();
   request.stream =
       std::make_unique<Stream>(std::move(child), request.job.output.release(),
@@ -653,8 +668,9 @@ void Server::service(std::uint64_t serial, Clock::time_point now) {
   schedule(*request, now);
 }
 
-// The output files of running programs count against --max-temp; the run
-// whose file passes it is cut.
+// Bodies being received and the output files of runs count against
+// --max-temp; the run whose file passes it is cut. (A running program's
+// content file is not counted: WINCGI_MAX_BODY bounds it.)
 void Server::count_spool(Request& request) {
   Stream& stream = *request.stream;
   if (!stream.program_running()) return;

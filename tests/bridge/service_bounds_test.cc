@@ -171,7 +171,7 @@ TEST_F(EndedRun, ALowerLifeLimitWinsAndARunThatEndsInTimeIsComplete) {
   write(parts(3, 10));
   auto run = stream();
   run->limit_life(start_ + milliseconds(150));
-  run->limit_life(start_ + milliseconds(5000));  // never raised
+  run->limit_life(start_ + milliseconds(5000));          // never raised
   EXPECT_EQ(run->deadline(), Clock::time_point::max());  // nothing sent yet
   std::string piece;
   run->update(start_);
