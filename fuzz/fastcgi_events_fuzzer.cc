@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   limits.max_requests = 4;
   limits.budget = &budget;
   Peer peers[2];
-  for (Peer& peer : peers) peer.connection = std::make_unique<Connection>(limits);
+  for (Peer& peer : peers)
+    peer.connection = std::make_unique<Connection>(limits);
   std::uint64_t now = 1000;
   std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
   while (!rest.empty()) {

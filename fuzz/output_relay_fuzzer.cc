@@ -93,9 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::size_t end = header_end(file);
   if (end == std::string_view::npos) end = file.size();
   std::string header;
-  fuzz::check(bridge::convert_header(std::string(file.substr(0, end)), nph,
-                                     header),
-              "a relayed header converts");
+  fuzz::check(
+      bridge::convert_header(std::string(file.substr(0, end)), nph, header),
+      "a relayed header converts");
   fuzz::check(whole.out == header + std::string(file.substr(end)),
               "the body is passed on unchanged", fuzz::escaped(whole.out));
   return 0;
