@@ -292,6 +292,31 @@ class BoundsTest(unittest.TestCase):
         self.assert_clean()
 
 
+class CgiModeOutOfDescriptors(unittest.TestCase):
+    """The same run in the CGI mode, with few descriptors from the start:
+    an output file that cannot be opened is a prompt 502 (not a run that
+    never ends), and the time limit holds for a paced stream."""
+
+    def test_answers_promptly_and_keeps_the_time_limit(self):
+        tree = Tree()
+        self.addCleanup(tree.remove)
+        env = tree.cgi_env(LONG_QUERY, WINCGI_TIMEOUT="2", WINCGI_FRAME_INTERVAL="100")
+        answers = {}
+        for files in (6, 7, 8, 64):
+            def limit(files=files):
+                resource.setrlimit(resource.RLIMIT_NOFILE, (files, files))
+            started = time.monotonic()
+            done = subprocess.run([os.path.join(tree.cgi, "nph-whirlo32.cgi")],
+                                  cwd=tree.cgi, env=env, capture_output=True,
+                                  timeout=20, preexec_fn=limit)
+            self.assertLess(time.monotonic() - started, 6, files)
+            answers[files] = done.stdout.split(b"\r\n", 1)[0]
+        # (A sanitizer build may itself fail for want of descriptors.)
+        self.assertTrue(answers[64].startswith(b"HTTP/1.0 200 OK"), answers[64][:40])
+        for files, answer in answers.items():
+            self.assertRegex(answer[:40], rb"^(HTTP/1\.0 (200|50[02]) |$)", files)
+
+
 class ThroughApache(unittest.TestCase):
     """What a web server makes of a response the bridge ends as failed:
     Apache (mod_proxy_fcgi) ends a chunked response to its client with the
