@@ -1,5 +1,7 @@
 #include "fastcgi.h"
 
+#include <algorithm>
+
 namespace bridge {
 namespace fcgi {
 namespace {
@@ -147,6 +149,7 @@ bool Connection::feed(const char* data, std::size_t size, Listener& listener) {
   if (!ok) {
     failed_ = true;
     pending_ = std::string();
+    for (auto& entry : requests_) release(entry.second);
     requests_.clear();
     return false;
   }
@@ -158,10 +161,32 @@ bool Connection::feed(const char* data, std::size_t size, Listener& listener) {
   return true;
 }
 
+Connection::~Connection() {
+  for (auto& entry : requests_) release(entry.second);
+}
+
+// The params a request has passed on stay charged until it ends: the
+// server holds them for as long.
+void Connection::release(Request& request) {
+  if (limits_.budget) limits_.budget->used -= request.charged;
+  request.charged = 0;
+}
+
+std::uint64_t Connection::oldest_incomplete() const {
+  std::uint64_t oldest = UINT64_MAX;
+  for (const auto& entry : requests_) {
+    Stage stage = entry.second.stage;
+    if (stage == Stage::PARAMS || stage == Stage::STDIN)
+      oldest = std::min(oldest, entry.second.since);
+  }
+  return oldest;
+}
+
 void Connection::finished(unsigned id) {
   auto it = requests_.find(id);
   if (it == requests_.end()) return;
   if (it->second.stage != Stage::REFUSED) --active_;
+  release(it->second);
   requests_.erase(it);
 }
 
@@ -233,8 +258,10 @@ bool Connection::begin(unsigned id, std::string_view content) {
     refuse(id, keep, OVERLOADED);
   } else {
     Request& request = requests_[id];
+    release(request);
     request = Request();
     request.keep = keep;
+    request.since = now_;
     ++active_;
   }
   return true;
@@ -246,6 +273,15 @@ bool Connection::params(unsigned id, Request& request, std::string_view content,
   if (!content.empty()) {
     if (content.size() > limits_.max_params_bytes - request.params.size())
       return false;
+    Limits::Budget* budget = limits_.budget;
+    if (budget && content.size() > budget->max - budget->used) {
+      const bool keep = request.keep;
+      --active_;
+      refuse(id, keep, OVERLOADED);
+      return true;
+    }
+    if (budget) budget->used += content.size();
+    request.charged += content.size();
     request.params.append(content.data(), content.size());
     return true;
   }
@@ -281,6 +317,7 @@ void Connection::abort(unsigned id, Request& request, Listener& listener) {
 
 void Connection::refuse(unsigned id, bool keep, unsigned char status) {
   Request& request = requests_[id];
+  release(request);
   request = Request();
   request.stage = Stage::REFUSED;
   request.keep = keep;

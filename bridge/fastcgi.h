@@ -82,9 +82,26 @@ class Connection {
   struct Limits {
     std::size_t max_params_bytes = 64 * 1024;
     unsigned max_requests = 1000;
+    // Params bytes held by every connection that shares it; a request
+    // that would pass `max` is refused as OVERLOADED. None when null.
+    struct Budget {
+      std::uint64_t used = 0;
+      std::uint64_t max = 0;
+    }* budget = nullptr;
   };
   Connection() : Connection(Limits()) {}
   explicit Connection(Limits limits) : limits_(limits) {}
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  /// The time, in the caller's milliseconds, that new requests are
+  /// stamped with.
+  void set_now(std::uint64_t ms) { now_ = ms; }
+
+  /// The stamp of the oldest request whose params or body have not all
+  /// arrived; UINT64_MAX when there is none.
+  std::uint64_t oldest_incomplete() const;
 
   /// Consumes `size` bytes. False on a protocol error (bad version, PARAMS
   /// over the limit or malformed, a record for an unknown request id other
@@ -116,6 +133,8 @@ class Connection {
     Stage stage = Stage::PARAMS;
     bool keep = false;
     std::string params;
+    std::uint64_t since = 0;    // set_now's time at BEGIN_REQUEST
+    std::uint64_t charged = 0;  // params bytes counted in the budget
   };
 
   bool handle(unsigned char type, unsigned id, std::string_view content,
@@ -129,6 +148,7 @@ class Connection {
   void abort(unsigned id, Request& request, Listener& listener);
   void refuse(unsigned id, bool keep, unsigned char status);
   void reply_unknown_type(unsigned char type);
+  void release(Request& request);
 
   Limits limits_;
   std::map<unsigned, Request> requests_;
@@ -137,6 +157,7 @@ class Connection {
   std::string replies_;
   bool failed_ = false;
   bool close_after_replies_ = false;
+  std::uint64_t now_ = 0;
 };
 
 }  // namespace fcgi

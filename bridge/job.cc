@@ -114,6 +114,12 @@ bool start_job(Job& job, std::uint64_t body_length, Child& child,
     refusal = {"500 Internal Server Error", "cannot write the data file"};
     return false;
   }
+  job.output.reset(std::fopen(files.output.c_str(), "rb"));
+  if (!job.output) {
+    refusal = {"502 Bad Gateway",
+               "cannot open the output file " + files.output};
+    return false;
+  }
   std::vector<std::string> words = {
       files.data, files.content, files.output,
       url_args_word(env_value(job.env, "QUERY_STRING"))};
@@ -135,10 +141,17 @@ bool judge_run(const Job& job, const RelayReport& report, Refusal& refusal) {
   if (report.over_cap)
     log_line(program + " was stopped: its output passed WINCGI_MAX_OUTPUT (" +
              std::to_string(job.settings.max_output) + " bytes)");
+  if (report.cut) log_line(program + " was stopped at a bound of the service");
+  if (report.failed_after_output())
+    log_line(program + ": the response was cut short");
   if (report.produced || report.stopped) return false;
+  if (report.unreadable) {
+    refusal = {"502 Bad Gateway", "cannot open the output file"};
+    return true;
+  }
   if (report.timed_out) {
     refusal = {"504 Gateway Timeout", "the program did not finish in time"};
-  } else if (report.over_cap) {
+  } else if (report.over_cap || report.cut) {
     refusal = {"502 Bad Gateway", "the program's output is over the limit"};
   } else if (report.bad_header) {
     refusal = {"502 Bad Gateway", "the program wrote an invalid header"};

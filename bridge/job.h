@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 #include "environment.h"
@@ -23,12 +25,18 @@ struct Refusal {
   std::string reason;  // one line, for the client and the log
 };
 
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
 struct Job {
   Environment env;
   Settings settings;
   bool nph = false;
   std::string program;
   Spool spool;  // the private folder; removed with the job
+  // The output file open for reading, from before the program starts.
+  std::unique_ptr<std::FILE, FileCloser> output;
 };
 
 /// Takes the request's variables `env`, reads the settings from
@@ -53,7 +61,8 @@ bool serves_program(const ServiceOptions& options, const std::string& program);
 Refusal body_refusal(BodyResult result);
 
 /// With the body in the content file (`body_length` bytes): writes the data
-/// file and the empty output file and starts the program.
+/// file and the empty output file, opens that for reading (job.output) and
+/// starts the program.
 bool start_job(Job& job, std::uint64_t body_length, Child& child,
                Refusal& refusal);
 

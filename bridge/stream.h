@@ -28,12 +28,25 @@ struct RelayReport {
   bool bad_header = false;     // the output's header could not be relayed
   bool output_failed = false;  // the program could not write its output
   bool stopped = false;        // the bridge was told to stop or the client left
+  bool unreadable = false;     // the output file could not be opened
+  bool cut = false;            // ended by the bridge: the service's bounds
+
+  /// True when output went out but the run did not end well, so the
+  /// client must not take the response for a complete one.
+  bool failed_after_output() const {
+    return produced && (timed_out || over_cap || bad_header || cut ||
+                        (exited && exit.signal != 0));
+  }
 };
 
 class Stream {
  public:
   Stream(Child child, const std::string& output_path, const Settings& settings,
          bool nph, Clock::time_point now);
+  /// With the output file already open for reading (`tail`, owned; null
+  /// when it could not be opened: the run ends at once as unreadable).
+  Stream(Child child, std::FILE* tail, const std::string& output_path,
+         const Settings& settings, bool nph, Clock::time_point now);
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
   ~Stream();  // the program, if it still runs, ends with child_
@@ -51,6 +64,18 @@ class Stream {
 
   /// Ends the program if it still runs (when the run is over).
   void end_program() { kill_child(child_); }
+
+  /// The run is ended by a bound of the service (cut short, not complete).
+  void cut();
+
+  /// Output held back at most (the read-ahead); 1 MiB unless set.
+  void set_read_ahead(std::size_t bytes) { read_ahead_ = bytes; }
+
+  /// Lowers the time limit to `deadline` (it is never raised).
+  void limit_life(Clock::time_point deadline);
+
+  /// The time limit, while it can still strike; max() otherwise.
+  Clock::time_point deadline() const;
 
   /// When `update` has something to do without an event (the next part is
   /// due, or the time limit strikes); Clock::time_point::max() if never.
@@ -82,6 +107,7 @@ class Stream {
   Clock::time_point next_part_;
   std::uint64_t max_output_;
   std::string output_path_;
+  std::size_t read_ahead_ = 1 << 20;
   std::uint64_t read_ = 0;  // bytes of the output file read so far
   bool file_ended_ = false;
   std::string held_;

@@ -176,6 +176,29 @@ def data_file_seeds():
             pairs((b"HTTP_X_A", b"1"), (b"HTTP_x_a", b"2"), (b"SERVER_PROTOCOL", b"HTTP/1.1"))]
 
 
+def relay_seeds():
+    push = (b"Content-type: multipart/x-mixed-replace;boundary=B\n\n--B\n"
+            + b"".join(b"Content-type: image/gif\n\n" + bytes([65 + i]) * 40
+                       + b"\n--B\n" for i in range(4)))
+    files = [push, push.replace(b"\n", b"\r\n"), b"HTTP/1.0 200 OK\r\n\r\nbody",
+             b"Status: 404 Nope\nURI: /x\nno colon\n\nbody", b"\n\nonly body",
+             b"Content-type: text/plain\n" + b"x" * 66000, b"HTTP/1.0 2x\n\n"]
+    return [bytes([choice, 3]) + f for f in files for choice in (0, 1, 7)]
+
+
+def event_seeds():
+    def feed(peer, data):
+        return b"".join(bytes([peer, len(data[i:i + 255])]) + data[i:i + 255]
+                        for i in range(0, len(data), 255))
+    cgi = [(b"REQUEST_METHOD", b"GET"), (b"HTTP_X", b"y" * 100)]
+    one = fcgi_request(1, cgi)
+    half = fcgi_record(1, 2, bytes([0, 1, 1]) + bytes(5)) + fcgi_record(4, 2, fcgi_pairs(cgi))
+    events = [feed(0, one) + b"\x02" + feed(1, one) + b"\x03",
+              feed(0, half) + b"\x44" + feed(1, half) + b"\x06" + feed(0, one),
+              feed(0, half + half) + b"\x84" + b"\x07" + feed(1, b"\x07" * 9)]
+    return [bytes([budget]) + e for e in events for budget in (0, 2, 7)]
+
+
 def main():
     for target, seeds in [("query_walk_fuzzer", query_seeds()),
                           ("profile_fuzzer", profile_seeds()),
@@ -183,7 +206,9 @@ def main():
                           ("list_allows_fuzzer", list_seeds()),
                           ("picture_part_fuzzer", part_seeds()),
                           ("fastcgi_fuzzer", fastcgi_seeds()),
-                          ("data_file_fuzzer", data_file_seeds())]:
+                          ("data_file_fuzzer", data_file_seeds()),
+                          ("output_relay_fuzzer", relay_seeds()),
+                          ("fastcgi_events_fuzzer", event_seeds())]:
         print("%-22s %d seeds" % (target, write(target, seeds)))
 
 
