@@ -51,7 +51,8 @@ class Bridge:
         env = {"PATH": "/usr/bin:/bin", "WINDIR": tree.windows, "WINCGI_TEMP": tree.temp}
         with open(self.log_path, "ab") as log:
             self.process = subprocess.Popen(
-                [bridge(), "--fastcgi", "unix:" + self.path, *options], env=env,
+                [bridge(), "--fastcgi", "unix:" + self.path, "--allow-root",
+                 "--program", os.path.join(tree.cgi, "whirlo32"), *options], env=env,
                 stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         if not wait_until(lambda: self.process.poll() is not None
                           or (os.path.exists(self.path) and connects(self.path)), 10) \
@@ -164,6 +165,7 @@ class BoundsTest(unittest.TestCase):
         self.assertIn("accepting paused", served.log())
         for conn in held:
             conn.close()
+        served.limit_files(idle + 16)
         stdout, ended = served.ask(timeout=10)
         self.assertEqual(status_of(stdout[1]), b"Status: 200 OK")
         self.assert_clean()

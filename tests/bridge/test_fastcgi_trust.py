@@ -245,7 +245,11 @@ class AfterAKill(ServiceTest):
         _, _, code = self.tree.run_bridge("whirlo32.cgi")  # the CGI mode sweeps too
         self.assertEqual((code, self.tree.leftovers()), (0, []))
         self.kill_during_a_run()
+        started = self.log().count("FastCGI service on")
         self.start("--allow-root")  # on the dead one's socket file
+        # The start line comes after the sweep; connecting may come before.
+        self.assertTrue(wait_until(
+            lambda: self.log().count("FastCGI service on") > started, 10))
         self.assertEqual(self.tree.leftovers(), [])
         self.assertEqual(status_of(self.ask(self.params(self.cgi("whirlo32.cgi")))),
                          b"Status: 200 OK")
