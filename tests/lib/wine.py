@@ -151,7 +151,11 @@ class WineSession:
         subprocess.run(["wineserver", "-p"], check=True, env=self.env, **QUIET)
         boot = subprocess.run(self.wine + ["wineboot", "-i"], timeout=300,
                               env=self.env, **QUIET)
-        if boot.returncode != 0 or prefix_arch(path) != "win64":
+        # The wineserver writes system.reg when it ends: a new prefix has
+        # none yet.
+        made = os.path.isdir(os.path.join(path, "drive_c", "windows"))
+        if boot.returncode != 0 or not made or \
+                prefix_arch(path) not in (None, "win64"):
             subprocess.run(["wineserver", "-k"], env=self.env, **QUIET)
             raise WinePrefixError("wineboot could not make the 64-bit prefix "
                                   "%s (exit code %d)" % (path, boot.returncode))
