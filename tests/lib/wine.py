@@ -125,18 +125,22 @@ class WineSession:
 
     def __enter__(self):
         path = self.env["WINEPREFIX"]
+        self.serving = False  # a wineserver of this session runs
         self.lock = open(path.rstrip("/") + ".lock", "a")
         fcntl.flock(self.lock, fcntl.LOCK_EX)
         try:
             self.prepare_prefix(path)
+            if self.display:
+                # No window manager runs on a virtual screen: Wine then
+                # draws the captions itself, as the screenshots show them.
+                self.run(["reg", "add", r"HKCU\Software\Wine\X11 Driver",
+                          "/v", "Decorated", "/d", "N", "/f"], timeout=120,
+                         **QUIET)
         except BaseException:
+            if self.serving:
+                subprocess.run(["wineserver", "-k"], env=self.env, **QUIET)
             self.lock.close()
             raise
-        if self.display:
-            # No window manager runs on a virtual screen: Wine then draws
-            # the captions itself, as the screenshots should show them.
-            self.run(["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
-                      "Decorated", "/d", "N", "/f"], timeout=120, **QUIET)
         return self
 
     def prepare_prefix(self, path):
@@ -149,6 +153,7 @@ class WineSession:
             shutil.rmtree(path)
         os.makedirs(path, exist_ok=True)
         subprocess.run(["wineserver", "-p"], check=True, env=self.env, **QUIET)
+        self.serving = True
         boot = subprocess.run(self.wine + ["wineboot", "-i"], timeout=300,
                               env=self.env, **QUIET)
         # The wineserver writes system.reg when it ends: a new prefix has
@@ -156,7 +161,6 @@ class WineSession:
         made = os.path.isdir(os.path.join(path, "drive_c", "windows"))
         if boot.returncode != 0 or not made or \
                 prefix_arch(path) not in (None, "win64"):
-            subprocess.run(["wineserver", "-k"], env=self.env, **QUIET)
             raise WinePrefixError("wineboot could not make the 64-bit prefix "
                                   "%s (exit code %d)" % (path, boot.returncode))
         if read_setup_record(path) != setup:
