@@ -7,15 +7,27 @@ persistent wineserver itself, detached from every pipe, and stops it at the
 end. The prefix is kept between runs (creating one takes several seconds):
 $WHIRLO_WINEPREFIX, else a folder in the temporary directory. Ending a
 session stops every program of the prefix, so the tests that use it hold
-one CTest resource lock, "wineprefix".
+one CTest resource lock, "wineprefix"; the session also holds a file lock
+beside the prefix, so that sessions of two CTest runs (the x86_64 and the
+i686 build) take turns too.
+
+Every prefix is a 64-bit one (WINEARCH=win64): with 32-bit Wine installed
+it runs the x86_64 and the 32-bit programs alike, while a prefix of plain
+"wineboot" would then be 32-bit only. A prefix records the Wine set-up that
+made it (version and loaders); a kept prefix of another set-up, such as one
+made before 32-bit Wine was installed, which has no 32-bit half, is made
+anew.
 
 Without a display Wine's message boxes return at once, so a test of the
 program's message box never waits for a key press. A session given a
 display (an X server of xvfb.py) shows real windows there instead.
 """
+import fcntl
 import os
 import shlex
+import shutil
 import subprocess
+import sys
 import tempfile
 
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -27,8 +39,77 @@ def prefix():
         tempfile.gettempdir(), "whirlo-wineprefix-%d" % os.getuid())
 
 
+# Debian's "wine" is a script that starts one of these loaders.
+DEBIAN_LOADERS = ("/usr/lib/wine/wine", "/usr/lib/wine/wine64")
+# Written into the prefix once wineboot has made it.
+SETUP_RECORD = "whirlo-wine-setup"
+
+
+class WinePrefixError(Exception):
+    pass
+
+
+def wine_setup(wine, env):
+    """Names the Wine installation behind the command wine: its version
+    and the identity of each loader it may start."""
+    version = subprocess.run(wine + ["--version"], env=env, timeout=120,
+                             stdin=subprocess.DEVNULL, capture_output=True,
+                             text=True).stdout.strip()
+    candidates = [shutil.which(wine[0]), shutil.which("wine64")]
+    lines = ["version " + version]
+    for path in sorted({os.path.realpath(p) for p in candidates if p}
+                       | set(DEBIAN_LOADERS)):
+        if os.path.isfile(path):
+            info = os.stat(path)
+            lines.append("loader %s %d %d" % (path, info.st_size,
+                                              info.st_mtime_ns))
+    return "\n".join(lines) + "\n"
+
+
+def prefix_arch(path):
+    """The architecture that system.reg of the prefix path names, or None."""
+    try:
+        with open(os.path.join(path, "system.reg"), errors="replace") as reg:
+            for _, line in zip(range(20), reg):
+                if line.startswith("#arch="):
+                    return line[len("#arch="):].strip()
+    except OSError:
+        pass
+    return None
+
+
+def read_setup_record(path):
+    try:
+        with open(os.path.join(path, SETUP_RECORD)) as record:
+            return record.read()
+    except OSError:
+        return None
+
+
+def stale_reason(path, setup):
+    """Why the kept prefix at path cannot serve the Wine set-up, or None
+    when it can (or there is none). A folder that is not a Wine prefix is
+    an error: it is never removed."""
+    if not os.path.isdir(path) or not os.listdir(path):
+        return None
+    if not any(os.path.exists(os.path.join(path, name))
+               for name in ("system.reg", "drive_c", "dosdevices")):
+        raise WinePrefixError("%s is not a Wine prefix and not empty; set "
+                              "WHIRLO_WINEPREFIX to another folder" % path)
+    arch = prefix_arch(path)
+    if arch != "win64":
+        return "made for %s programs only" % (arch or "unknown")
+    recorded = read_setup_record(path)
+    if recorded is None:
+        return "made by another Wine set-up (no record of it)"
+    if recorded != setup:
+        return "made by another Wine set-up"
+    return None
+
+
 def wine_environment(display=None):
-    env = dict(os.environ, WINEPREFIX=prefix(), WINEDEBUG="-all")
+    env = dict(os.environ, WINEPREFIX=prefix(), WINEDEBUG="-all",
+               WINEARCH="win64")
     env.pop("DISPLAY", None)
     env.pop("WINDIR", None)
     if display:
@@ -43,18 +124,52 @@ class WineSession:
         self.display = display
 
     def __enter__(self):
-        os.makedirs(self.env["WINEPREFIX"], exist_ok=True)
-        subprocess.run(["wineserver", "-p"], check=True, env=self.env, **QUIET)
-        subprocess.run(["wineboot", "-i"], timeout=300, env=self.env, **QUIET)
-        if self.display:
-            # No window manager runs on a virtual screen: Wine then draws
-            # the captions itself, as the screenshots should show them.
-            self.run(["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
-                      "Decorated", "/d", "N", "/f"], timeout=120, **QUIET)
+        path = self.env["WINEPREFIX"]
+        self.serving = False  # a wineserver of this session runs
+        self.lock = open(path.rstrip("/") + ".lock", "a")
+        fcntl.flock(self.lock, fcntl.LOCK_EX)
+        try:
+            self.prepare_prefix(path)
+            if self.display:
+                # No window manager runs on a virtual screen: Wine then
+                # draws the captions itself, as the screenshots show them.
+                self.run(["reg", "add", r"HKCU\Software\Wine\X11 Driver",
+                          "/v", "Decorated", "/d", "N", "/f"], timeout=120,
+                         **QUIET)
+        except BaseException:
+            if self.serving:
+                subprocess.run(["wineserver", "-k"], env=self.env, **QUIET)
+            self.lock.close()
+            raise
         return self
+
+    def prepare_prefix(self, path):
+        setup = wine_setup(self.wine, self.env)
+        reason = stale_reason(path, setup)
+        if reason:
+            print("Wine prefix %s: %s; making it anew" % (path, reason),
+                  file=sys.stderr)
+            subprocess.run(["wineserver", "-k"], env=self.env, **QUIET)
+            shutil.rmtree(path)
+        os.makedirs(path, exist_ok=True)
+        subprocess.run(["wineserver", "-p"], check=True, env=self.env, **QUIET)
+        self.serving = True
+        boot = subprocess.run(self.wine + ["wineboot", "-i"], timeout=300,
+                              env=self.env, **QUIET)
+        # The wineserver writes system.reg when it ends: a new prefix has
+        # none yet.
+        made = os.path.isdir(os.path.join(path, "drive_c", "windows"))
+        if boot.returncode != 0 or not made or \
+                prefix_arch(path) not in (None, "win64"):
+            raise WinePrefixError("wineboot could not make the 64-bit prefix "
+                                  "%s (exit code %d)" % (path, boot.returncode))
+        if read_setup_record(path) != setup:
+            with open(os.path.join(path, SETUP_RECORD), "w") as record:
+                record.write(setup)
 
     def __exit__(self, *exc):
         subprocess.run(["wineserver", "-k"], env=self.env, **QUIET)
+        self.lock.close()
         return False
 
     def windows_directory(self):

@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""The Wine session's prefix: a kept prefix that another Wine set-up made
+is made anew, and the build's whirlo32.exe then runs in it; a prefix of
+this set-up is kept; a folder that is no prefix is never removed. Each
+case uses a prefix of its own in a temporary folder.
+
+Usage: wine_prefix_test.py --program whirlo32.exe [--wine wine]
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from lib import wine  # noqa: E402
+
+ARGS = None
+
+
+class KeptPrefix(unittest.TestCase):
+    def setUp(self):
+        root = tempfile.mkdtemp(prefix="whirlo-wine-prefix-")
+        self.addCleanup(shutil.rmtree, root, True)
+        self.prefix = os.path.join(root, "prefix")
+        os.environ["WHIRLO_WINEPREFIX"] = self.prefix
+        self.addCleanup(os.environ.pop, "WHIRLO_WINEPREFIX")
+
+    def plant(self, relative, text=""):
+        path = os.path.join(self.prefix, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
+    def session(self):
+        return wine.WineSession(wine=ARGS.wine)
+
+    def assert_program_runs(self, session):
+        # Without arguments the program says it cannot run from a RUN box;
+        # a loader that cannot start it says nothing of the kind.
+        run = session.run([ARGS.program], capture_output=True, timeout=120)
+        self.assertIn(b"WHL1001", run.stdout, run.stderr[-2000:])
+
+    def test_a_prefix_of_another_set_up_is_made_anew(self):
+        cases = {
+            "32-bit only": "#arch=win32\n",
+            "no record of its set-up": "#arch=win64\n",
+        }
+        for name, header in cases.items():
+            with self.subTest(name):
+                shutil.rmtree(self.prefix, True)
+                self.plant("system.reg", "WINE REGISTRY Version 2\n\n" + header)
+                marker = self.plant("drive_c/stale.txt", "left by another Wine")
+                with self.session() as session:
+                    self.assertFalse(os.path.exists(marker))
+                    self.assert_program_runs(session)
+                # The wineserver writes system.reg as it ends.
+                self.assertEqual(wine.prefix_arch(self.prefix), "win64")
+
+        # A record of another set-up (another version or loaders).
+        record = os.path.join(self.prefix, wine.SETUP_RECORD)
+        with open(record) as f:
+            made_by = f.read()
+        with open(record, "w") as f:
+            f.write(made_by.replace("version ", "version other "))
+        marker = self.plant("drive_c/stale.txt")
+        with self.session():
+            self.assertFalse(os.path.exists(marker))
+        with open(record) as f:
+            self.assertEqual(f.read(), made_by)
+
+        # This set-up's prefix is kept as it is.
+        marker = self.plant("drive_c/kept.txt")
+        with self.session() as session:
+            self.assertTrue(os.path.exists(marker))
+            self.assert_program_runs(session)
+
+    def test_a_folder_that_is_no_prefix_is_left_alone(self):
+        mine = self.plant("notes.txt", "not Wine's")
+        with self.assertRaises(wine.WinePrefixError) as raised:
+            with self.session():
+                pass
+        self.assertIn(self.prefix, str(raised.exception))
+        self.assertEqual(os.listdir(self.prefix), ["notes.txt"])
+        with open(mine) as f:
+            self.assertEqual(f.read(), "not Wine's")
+        # The lock was given back: the next session can take it.
+        os.remove(mine)
+        with self.session() as session:
+            self.assert_program_runs(session)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--wine", default="wine")
+    ARGS, rest = parser.parse_known_args()
+    ARGS.program = os.path.abspath(ARGS.program)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
