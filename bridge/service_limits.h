@@ -1,5 +1,5 @@
-// service_limits.h: the bounds of the FastCGI service, each a documented setting
-// with a default; whoever reaches the socket cannot raise them.
+// service_limits.h: the bounds of the FastCGI service, each a documented
+// setting with a default; whoever reaches the socket cannot raise them.
 #ifndef WHIRLO_BRIDGE_SERVICE_LIMITS_H
 #define WHIRLO_BRIDGE_SERVICE_LIMITS_H
 
