@@ -23,7 +23,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <string_view>
 
 #include "cgi/animation_request.h"
 #include "cgi/player.h"
