@@ -32,7 +32,7 @@ import unittest
 
 import lighttpd_site
 from lib.given import given
-from webstack import MOZILLA
+from webstack import MOZILLA, wait_until
 
 REQUEST_COUNT, CONCURRENCY, SIMULTANEOUS = 1000, 16, 200
 
@@ -223,6 +223,8 @@ def run_load():
         shuffler.shuffle(together)
         failures_together, elapsed_together = run_clients(
             site.port, together, expected, len(together), simultaneous=True)
+        # The last bridges may still be tidying up when their clients are done.
+        wait_until(lambda: not os.listdir(private_temp))
         after = tree(site)
     finally:
         site.stop()
