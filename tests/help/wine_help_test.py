@@ -63,7 +63,8 @@ class HelpSession(WineSession):
 
     def topic(self, *args):
         code, text = self.probe(*args)
-        check(code == 0, "help_probe %s: no topic (%d)" % (" ".join(args), code))
+        check(code == 0, "help_probe %s: no topic (%d): %s"
+              % (" ".join(args), code, text.strip()))
         lines = [l for l in text.split("\n") if l.strip()]
         return lines
 
