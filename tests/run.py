@@ -4,8 +4,10 @@
     python3 tests/run.py tests/e2e --program build/bin/whirlo32 [--emulator wine]
     python3 tests/run.py tests/hardening --program build-asan/bin/whirlo32
     python3 tests/run.py tests/bridge/test_servers.py --bridge B --program P
+    python3 tests/run.py tests/setup_e2e/test_setup_posix.py --setup S --distribution D
 
-The suite's folder and tests/ (for lib) are importable. Under a wine
+Each path option becomes a WHIRLO_* variable (tests/lib/given.py); the
+suite's folder, tests/ (for lib) and tools/ are importable. Under a wine
 emulator the suite runs in one Wine session. Prints a closing line
 "N passed, N failed" and exits non-zero on any failure or skip.
 """
@@ -17,13 +19,17 @@ import sys
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+# The one place that makes the harness (tests/lib) and the tools the suites
+# share (tools/webstack.py, ...) importable; suites never edit the path.
+sys.path[:0] = [HERE, os.path.join(os.path.dirname(HERE), "tools")]
+from lib import given  # noqa: E402
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("suite", help="a folder of test_*.py files or one test module")
-    parser.add_argument("--program", required=True, help="the whirlo32 executable")
-    parser.add_argument("--bridge", help="the wincgi-bridge executable")
+    for option, what in given.OPTIONS.items():
+        parser.add_argument("--" + option.replace("_", "-"), dest=option, help=what)
     parser.add_argument("--emulator", default="",
                         help='command that runs the programs, e.g. "wine"')
     parser.add_argument("-k", dest="pattern", action="append", default=[],
@@ -35,18 +41,26 @@ def main():
     if not os.path.exists(suite):
         print("no suite at %s" % suite, file=sys.stderr)
         return 2
-    for name in ("program", "bridge"):
-        path = getattr(options, name)
-        if path is None:
+    # Only what this run names reaches the suite, never a caller's leftover.
+    for option in given.OPTIONS:
+        os.environ.pop(given.variable(option), None)
+        value = getattr(options, option)
+        if value is None:
             continue
-        if not os.path.isfile(path):
-            print("no %s at %s" % (name, path), file=sys.stderr)
+        if option == "wine":
+            os.environ[given.variable(option)] = value
+            continue
+        if option == "artefacts":
+            os.makedirs(value, exist_ok=True)
+        exists = os.path.isdir if option in given.FOLDERS else os.path.isfile
+        if not exists(value):
+            print("no %s at %s" % (option.replace("_", " "), value), file=sys.stderr)
             return 2
-        os.environ["WHIRLO_" + name.upper()] = os.path.abspath(path)
+        os.environ[given.variable(option)] = os.path.abspath(value)
     emulator = shlex.split(options.emulator)
     os.environ["WHIRLO_EMULATOR"] = " ".join(shlex.quote(w) for w in emulator)
     folder = suite if os.path.isdir(suite) else os.path.dirname(suite)
-    sys.path[:0] = [folder, HERE]
+    sys.path.insert(0, folder)
 
     if emulator and os.path.basename(emulator[0]).startswith("wine"):
         from lib.wine import WineSession

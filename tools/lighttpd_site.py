@@ -20,7 +20,7 @@ import signal
 import sys
 import tempfile
 
-from webstack import Server, find_server, free_port, port_is_free
+from webstack import Server, find_server, on_free_port, port_is_free
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SITE = os.path.join(REPO, "site")
@@ -86,15 +86,21 @@ class Site:
         self.output_log = os.path.join(self.work, "output.log")
         folders = [("/%s/" % name, self.cgi_folder(name, viewers, bridge, program, frames))
                    for name, viewers in VIEWERS.items()]
-        self.port = port or free_port()
         self.conf = os.path.join(self.work, "lighttpd.conf")
-        with open(self.conf, "w") as handle:
-            handle.write(config(self.port, site, frames, folders, settings,
-                                self.error_log))
-        try:
+
+        def start(port):
+            self.port = port
+            with open(self.conf, "w") as handle:
+                handle.write(config(port, site, frames, folders, settings,
+                                    self.error_log))
             self.server = Server([find_server("lighttpd"), "-D", "-f", self.conf],
-                                 self.port, self.output_log if quiet else None,
+                                 port, self.output_log if quiet else None,
                                  quote=[self.error_log, self.output_log])
+        try:
+            if port:
+                start(port)
+            else:  # another free port when one is taken before lighttpd binds it
+                on_free_port(start)
         except RuntimeError:
             shutil.rmtree(self.work, ignore_errors=True)
             raise

@@ -2,7 +2,13 @@
 servers on 127.0.0.1: free ports, waiting for a listener, a raw HTTP/1.0
 GET, the body of a response, and a server process that is started in a
 session of its own with its output in a log and stopped whatever state it
-is in."""
+is in.
+
+A free port is only free when it is chosen: another program (a client's
+ephemeral port, another test's server) may take it before our server binds
+it. A server that ends before it listens raises ServerExited, and
+on_free_port then starts it again on another port; a listener on our port
+counts only when it belongs to our server's session (Linux: /proc)."""
 
 import os
 import shutil
@@ -51,8 +57,76 @@ def connects(address):
         return probe.connect_ex(target) == 0
 
 
-def wait_until(condition, timeout=5):
-    """Polls condition until it holds (True) or time runs out (False)."""
+def session_sockets(session):
+    """The inodes of the sockets that processes of a session hold open;
+    None when /proc does not list them. Processes come and go while we
+    read: one that ends meanwhile holds nothing."""
+    if not os.path.isdir("/proc/self/fd"):
+        return None
+    inodes = set()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % pid) as handle:
+                fields = handle.read().rsplit(")", 1)[1].split()
+            if int(fields[3]) != session:
+                continue
+            for fd in os.listdir("/proc/%s/fd" % pid):
+                target = os.readlink("/proc/%s/fd/%s" % (pid, fd))
+                if target.startswith("socket:["):
+                    inodes.add(target[8:-1])
+        except (OSError, IndexError, ValueError):
+            continue
+    return inodes
+
+
+def listening_inodes(port):
+    """The inodes of the TCP sockets listening on port; None without /proc."""
+    inodes, found = set(), False
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as handle:
+                rows = handle.read().splitlines()[1:]
+        except OSError:
+            continue
+        found = True
+        for row in rows:
+            fields = row.split()
+            if fields[3] == "0A" and int(fields[1].rsplit(":", 1)[1], 16) == port:
+                inodes.add(fields[9])
+    return inodes if found else None
+
+
+def listens_in_session(process, port):
+    """Whether the listener on port belongs to process's session (it was
+    started in a session of its own); True where /proc cannot tell."""
+    listeners = listening_inodes(port)
+    ours = session_sockets(process.pid)
+    if listeners is None or ours is None:
+        return True
+    return bool(listeners & ours)
+
+
+def process_gone(pid):
+    """Whether process pid has ended: no such process, or a zombie."""
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return True
+    except PermissionError:
+        pass  # it exists, as another user
+    try:
+        with open("/proc/%d/stat" % pid) as handle:
+            return handle.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except (FileNotFoundError, ProcessLookupError):  # ended meanwhile
+        return True
+    except OSError:
+        return False  # no /proc: it exists
+
+
+def wait_until(condition, timeout=20):
+    """Polls condition until it holds (True) or time runs out (False). The
+    time is generous: on a loaded machine a process takes a while to end,
+    and a condition that holds costs no waiting."""
     deadline = time.monotonic() + timeout
     while not condition():
         if time.monotonic() > deadline:
@@ -61,14 +135,33 @@ def wait_until(condition, timeout=5):
     return True
 
 
+class ServerExited(RuntimeError):
+    """The server ended before it listened (its port may have been taken)."""
+
+
 def wait_for_port(address, process, timeout=20, what="server"):
-    """Waits until process listens at address (see connects); raises
-    RuntimeError when it ends first or time runs out."""
-    if not wait_until(lambda: process.poll() is not None or connects(address),
-                      timeout):
+    """Waits until process listens at address (see connects; a port must
+    be listened on by process's session); raises ServerExited when it ends
+    first, RuntimeError when time runs out."""
+    def ours():
+        return connects(address) and (not isinstance(address, int)
+                                      or listens_in_session(process, address))
+    if not wait_until(lambda: process.poll() is not None or ours(), timeout):
         raise RuntimeError("%s did not listen on %s" % (what, address))
     if process.poll() is not None:
-        raise RuntimeError("%s exited with code %d" % (what, process.returncode))
+        raise ServerExited("%s exited with code %d" % (what, process.returncode))
+
+
+def on_free_port(start, attempts=3):
+    """start(port) on a free port, again on another one when the server
+    ended before it listened; what start returns. The last failure is
+    raised: a server that cannot start fails every attempt."""
+    for attempt in range(attempts):
+        try:
+            return start(free_port())
+        except ServerExited:
+            if attempt == attempts - 1:
+                raise
 
 
 def http_get(port, target, agent=MOZILLA, timeout=30, headers=""):
@@ -134,7 +227,7 @@ class Server:
                           what or os.path.basename(command[0]))
         except RuntimeError as error:
             self.stop()
-            raise RuntimeError("%s\n%s" % (error, self.log())) from None
+            raise type(error)("%s\n%s" % (error, self.log())) from None
 
     @property
     def pid(self):

@@ -9,15 +9,15 @@ and WHIRLO_PROGRAM (tests/run.py sets them).
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
+
+from lib import servers
+from lib.given import given
+from webstack import (MOZILLA, body_of, free_port, http_get,  # noqa: F401 (for the suites)
+                      on_free_port, process_gone, stop, wait_until)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-sys.path[:0] = [os.path.join(REPO, "tests"), os.path.join(REPO, "tools")]
-from lib import servers  # noqa: E402
-from webstack import (MOZILLA, body_of, free_port, http_get,  # noqa: E402,F401
-                      stop, wait_until)
 FRAMES = os.path.join(REPO, "dist", "frames")
 FAKES = os.path.join(HERE, "fake_programs")
 
@@ -27,11 +27,24 @@ QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?U?start=3?end=6?D?loop=2",
 
 
 def bridge():
-    return os.environ["WHIRLO_BRIDGE"]
+    return given("bridge")
 
 
 def program():
-    return os.environ["WHIRLO_PROGRAM"]
+    return given("program")
+
+
+def assert_paced(case, started, arrivals, interval, parts=13):
+    """The parts of a paced stream arrived (times in arrivals, monotonic
+    seconds, the request sent at started) held apart by interval seconds.
+    Only what a busy machine cannot fake is required: a late read shortens
+    the gap after it and all gaps may grow, but the last part never comes
+    before parts - 1 intervals have passed, and most gaps stay long."""
+    case.assertEqual(len(arrivals), parts, arrivals)
+    case.assertGreaterEqual(arrivals[-1] - started, (parts - 1) * interval,
+                            "the last part came early")
+    gaps = sorted(b - a for a, b in zip(arrivals, arrivals[1:]))
+    case.assertGreaterEqual(gaps[len(gaps) // 2], 0.8 * interval, gaps)
 
 
 class Tree:
@@ -130,24 +143,34 @@ class ServedTree:
     free port. Subclasses give start(tree, port), which returns the
     server's name and its configuration (tests/lib/servers.py) and may add
     what it starts besides to cls.started; self.tree.root keeps their files
-    and logs. They are stopped in the reverse order."""
+    and logs. They are stopped in the reverse order. When a server ends
+    before it listens (a port taken meanwhile), all start again on other
+    ports."""
 
     @classmethod
     def setUpClass(cls):
         cls.tree = Tree()
-        cls.port = free_port()
         cls.started = []
+
+        def start(port):
+            cls.stop_started()
+            cls.port = port
+            name, config = cls.start(cls.tree, port)
+            cls.started.append(servers.start(name, cls.tree.root, config, port))
         try:
-            name, config = cls.start(cls.tree, cls.port)
-            cls.started.append(servers.start(name, cls.tree.root, config, cls.port))
+            on_free_port(start)
         except Exception:
             cls.tearDownClass()
             raise
 
     @classmethod
+    def stop_started(cls):
+        while cls.started:
+            cls.started.pop().stop()
+
+    @classmethod
     def tearDownClass(cls):
-        for server in reversed(cls.started):
-            server.stop()
+        cls.stop_started()
         cls.tree.remove()
 
     def get(self, target, agent=MOZILLA):

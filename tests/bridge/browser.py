@@ -11,12 +11,10 @@ import os
 import shutil
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from lib.xvfb import Xvfb, stop_group  # noqa: E402
+from lib.xvfb import Xvfb, stop_group
 
 SCREEN = (640, 480)
 

@@ -12,19 +12,16 @@ played, each for at least half the frame interval, and the last must stay.
 import os
 import re
 import shutil
-import sys
 import tempfile
 import time
 import unittest
 import urllib.error
 import urllib.request
 
-from bridge_env import REPO
+import lighttpd_site
+import make_frames
+from bridge_env import REPO, bridge, program
 from browser import Display, Window, watch
-
-sys.path.insert(0, os.path.join(REPO, "tools"))
-import lighttpd_site  # noqa: E402
-import make_frames  # noqa: E402
 
 INTERVAL = 0.4  # seconds between parts
 FRAME_COUNT = 13
@@ -77,14 +74,29 @@ def frame_of(pixel):
 
 
 def page_origin(display, timeout=30):
-    """Where the page's top left corner is on the screen, once it shows."""
+    """Where the page's top left corner is on the screen, once it shows: the
+    start of the background's run to x (y) = 200 along row (column) 300,
+    the same in two looks 0.3 s apart, as a browser paints a new page in
+    pieces."""
+    def run_start(is_background):
+        start = len(is_background)
+        while start and is_background[start - 1]:
+            start -= 1
+        return start if start < len(is_background) else None
+
+    def corner():
+        x = run_start([display.pixel(x, 300) == BACKGROUND for x in range(201)])
+        y = run_start([display.pixel(300, y) == BACKGROUND for y in range(201)])
+        return None if x is None or y is None else (x, y)
+
     deadline = time.monotonic() + timeout
+    last = None
     while time.monotonic() < deadline:
-        xs = [x for x in range(200) if display.pixel(x, 300) == BACKGROUND]
-        ys = [y for y in range(200) if display.pixel(300, y) == BACKGROUND]
-        if xs and ys:
-            return xs[0], ys[0]
-        time.sleep(0.01)
+        found = corner()
+        if found and found == last:
+            return found
+        last = found
+        time.sleep(0.3)
     raise RuntimeError("the page never showed")
 
 
@@ -107,7 +119,7 @@ class Engine:
         cls.work = tempfile.mkdtemp(prefix="whirlo-browser-")
         site, frames = write_tree(cls.work)
         cls.site = lighttpd_site.Site(
-            os.environ["WHIRLO_BRIDGE"], os.environ["WHIRLO_PROGRAM"], site=site,
+            bridge(), program(), site=site,
             frames=frames, settings=[("WINCGI_FRAME_INTERVAL", str(int(INTERVAL * 1000)))])
         try:
             cls.display = Display()
@@ -178,7 +190,7 @@ class DemoConfiguration(unittest.TestCase):
         self.assertEqual(re.sub(r"(?m)^    ", "", shown), expected)
 
     def test_only_scripts_are_sent_from_the_cgi_folder(self):
-        site = lighttpd_site.Site(os.environ["WHIRLO_BRIDGE"], os.environ["WHIRLO_PROGRAM"],
+        site = lighttpd_site.Site(bridge(), program(),
                                   settings=[("WINCGI_FRAME_INTERVAL", "0")])
         self.addCleanup(site.remove)
         for name in ("pelk.ini", "whirlo32", "nph-whirlo32.cgi?x"):

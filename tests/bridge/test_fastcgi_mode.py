@@ -8,7 +8,6 @@ import signal
 import socket
 import struct
 import subprocess
-import time
 import unittest
 
 from bridge_env import MOZILLA, QUERIES, Tree, body_of, bridge, stop, wait_until
@@ -91,7 +90,7 @@ class FastCgiTest(unittest.TestCase):
             return read_records(conn)
 
     def wait_clean(self):
-        wait_until(lambda: not self.tree.leftovers(), 10)
+        wait_until(lambda: not self.tree.leftovers())
         self.assertEqual(self.tree.leftovers(), [], "temporary folder not removed")
 
     def test_multiplexed_requests_get_whirlo32s_bytes(self):
@@ -137,8 +136,8 @@ class FastCgiTest(unittest.TestCase):
         long_run = self.params("whirlo?.gif?U?loop=9", WINCGI_FRAME_INTERVAL="100")
         conn = self.connect()
         conn.sendall(request_bytes(1, long_run) + request_bytes(2, long_run))
-        time.sleep(0.4)
-        self.assertEqual(len(self.tree.leftovers()), 2)
+        self.assertTrue(wait_until(lambda: len(self.tree.leftovers()) == 2),
+                        self.tree.leftovers())
         conn.sendall(record(ABORT, 1))
         _, ended = read_records(conn, until_ended=[1])
         self.assertEqual(ended, {1: 0})
@@ -150,7 +149,7 @@ class FastCgiTest(unittest.TestCase):
         conn = self.connect()
         conn.sendall(request_bytes(1, self.params("whirlo?.gif?U?loop=9",
                                                   WINCGI_FRAME_INTERVAL="100")))
-        time.sleep(0.3)
+        self.assertTrue(wait_until(lambda: self.tree.leftovers()), "the run did not start")
         self.server.send_signal(signal.SIGTERM)
         self.assertEqual(self.server.wait(timeout=10), 0)
         conn.close()

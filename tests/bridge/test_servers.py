@@ -5,7 +5,7 @@ be byte for byte what whirlo32 writes for the same request."""
 import os
 import unittest
 
-from bridge_env import MOZILLA, REPO, ServedTree, body_of, servers
+from bridge_env import MOZILLA, REPO, ServedTree, body_of, servers, wait_until
 
 SITE = os.path.join(REPO, "site")
 FRAME_INTERVAL = "20"  # ms: paced, so the servers relay a growing stream
@@ -96,6 +96,8 @@ class ServerCase(ServedTree):
 
     def test_leaves_no_temporary_files(self):
         self.get("/cgi-bin/whirlo32.cgi?whirlo?.gif?D")
+        # The bridge may still be tidying up when the client has it all.
+        wait_until(lambda: not self.tree.leftovers())
         self.assertEqual(self.tree.leftovers(), [])
 
 

@@ -4,15 +4,12 @@ temporary files."""
 
 import os
 import shutil
-import sys
 import tempfile
 import unittest
 
-from bridge_env import FRAMES, MOZILLA, body_of
-
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from lib.programs import windows_path  # noqa: E402
-from lib.wine import WineSession  # noqa: E402
+from bridge_env import FRAMES, MOZILLA, body_of, bridge, program
+from lib.programs import windows_path
+from lib.wine import WineSession
 
 QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?pict=11", "whirlo?.gif?start=20"]
 # The runner (tests/run.py) holds the Wine session; this names the same prefix.
@@ -27,9 +24,9 @@ class UnderWine(unittest.TestCase):
         self.temp = os.path.join(self.root, "temp")
         os.makedirs(self.cgi)
         os.makedirs(self.temp)
-        shutil.copy(os.environ["WHIRLO_PROGRAM"], os.path.join(self.cgi, "whirlo32.exe"))
+        shutil.copy(program(), os.path.join(self.cgi, "whirlo32.exe"))
         for name in ("nph-whirlo32.exe", "whirlo32.cgi.exe"):
-            shutil.copy(os.environ["WHIRLO_BRIDGE"], os.path.join(self.cgi, name))
+            shutil.copy(bridge(), os.path.join(self.cgi, name))
         with open(os.path.join(self.cgi, "pelk.ini"), "w") as ini:
             ini.write("[Whirl]\r\nAnimation Path=%s\\\r\nAllow Viewer=Mozilla\r\n"
                       % windows_path(FRAMES))

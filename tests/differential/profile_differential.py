@@ -9,19 +9,16 @@ The values read are observed through what the program does with them: the
 frames played, "Allow Only" and "Allow Viewer" decide between refusal,
 animation and still picture.
 
-Usage: profile_differential.py --native PATH --windows PATH.exe [--emulator wine]
+    tests/run.py tests/differential/profile_differential.py --native PATH \
+        --program PATH.exe --emulator wine
 """
-import argparse
 import os
-import shlex
 import shutil
-import sys
 import tempfile
+import unittest
 
-TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, TESTS)
-from lib import programs  # noqa: E402
-from lib.wine import WineSession  # noqa: E402
+from lib import programs
+from lib.given import given
 
 FRAMES = {"A": 3, "B": 2, "C d": 2}
 TIDY_PELK = b"[Whirl]\r\nAnimation Path=anim/\r\nAllow Only=\r\nAllow Viewer=Mozilla\r\n"
@@ -146,33 +143,16 @@ def describe(result):
     return "\n".join(lines)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--native", required=True)
-    parser.add_argument("--windows", required=True)
-    parser.add_argument("--emulator", default="wine")
-    args = parser.parse_args()
-
-    windir = tempfile.mkdtemp(prefix="whirlo-diff-windir-")
-    native_env = dict(os.environ, WINDIR=windir)
-    native = [os.path.abspath(args.native)]
-    windows = shlex.split(args.emulator) + [os.path.abspath(args.windows)]
-    passed = failed = 0
-    with WineSession() as session:
-        wine_env = session.env
+class SameAsNative(unittest.TestCase):
+    def test_every_case_reads_as_the_native_build_reads_it(self):
+        windir = tempfile.mkdtemp(prefix="whirlo-diff-windir-")
+        self.addCleanup(shutil.rmtree, windir)
+        native_env = dict(os.environ, WINDIR=windir)
+        native = [given("native")]
+        windows = programs.emulator() + [given("program")]
         for name, data_bytes, pelk_bytes in CASES:
-            a = run(native, data_bytes, pelk_bytes, native_env)
-            b = run(windows, data_bytes, pelk_bytes, wine_env)
-            if a == b:
-                passed += 1
-            else:
-                failed += 1
-                print("DIFFERENT: %s\n native:\n%s\n windows:\n%s" %
-                      (name, describe(a), describe(b)))
-    shutil.rmtree(windir)
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+            with self.subTest(name):
+                a = run(native, data_bytes, pelk_bytes, native_env)
+                b = run(windows, data_bytes, pelk_bytes, os.environ)
+                self.assertEqual(a, b, "native:\n%s\nwindows:\n%s"
+                                 % (describe(a), describe(b)))

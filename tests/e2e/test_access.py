@@ -5,32 +5,24 @@ import unittest
 from lib.cases import SiteTestCase
 from lib.responses import animation, error_response, frame_parts, part, single
 
-# List value (None: no key): (values on the list, values off it). The
-# "Allow Only" list is matched against the referer and the "Allow Viewer"
-# list against the user agent in the same way, so each case is tried on
-# both.
-LISTS = {
-    None: (["http://www.other.org/", "Lynx/2.8"], []),
-    "": (["http://www.other.org/", "Lynx/2.8"], []),
-    "example.com": (["", "http://www.example.com/page.html"],
+# List value (None: no key): (values on the list, values off it). How an
+# item matches is tabled in tests/unit/access_list_test.cc; these runs show
+# that each list reaches the program from pelk.ini and is matched against
+# its own field of the data file.
+REFERER_LISTS = {
+    None: (["http://www.other.org/"], []),
+    "example.com": (["http://www.example.com/page.html"],
                     ["http://www.other.org/page.html"]),
-    "nowhere,example.com": (["http://www.example.com/"], []),
-    "ample": (["http://www.example.com/"], []),
-    "EXAMPLE.COM": ([], ["http://www.example.com/"]),
-    "nowhere, example.com": (["http://x/?see example.com"],
-                             ["http://www.example.com/"]),
-    ",nowhere": (["http://www.example.com/"], []),
-    "nowhere,": (["http://www.example.com/"], []),
-    "nowhere,,elsewhere": (["http://www.example.com/"], []),
-    "Mozilla": (["Mozilla/2.0 (Win95; I)", "Opera/3.0 (compatible; Mozilla)", ""],
-                ["Lynx/2.8 libwww", "mozilla/2.0"]),
-    "zilla": (["Mozilla/2.0"], []),
-    "Lynx, Mozilla": ([], ["Mozilla/2.0"]),
-    "Lynx,Mozilla": (["Mozilla/2.0"], []),
-    "Lynx,": (["Mosaic/1.0"], []),
 }
-LIST_CASES = [(value, request, request in on)
-              for value, (on, off) in LISTS.items() for request in on + off]
+VIEWER_LISTS = {
+    None: (["Lynx/2.8"], []),
+    "Mozilla": (["Mozilla/2.0 (Win95; I)"], ["Lynx/2.8 libwww"]),
+}
+
+
+def list_cases(lists):
+    return [(value, request, request in on)
+            for value, (on, off) in lists.items() for request in on + off]
 
 
 class AccessTestCase(SiteTestCase):
@@ -46,7 +38,7 @@ class RefererTests(AccessTestCase):
 
     def test_referer_list(self):
         served = animation(frame_parts(self.frames, [1, 2, 3, 4]))
-        for allow_only, referer, allowed in LIST_CASES:
+        for allow_only, referer, allowed in list_cases(REFERER_LISTS):
             with self.subTest(allow_only=allow_only, referer=referer):
                 self.configure(allow_only=allow_only)
                 result = self.site.request("x", referer=referer)
@@ -68,7 +60,7 @@ class ViewerTests(AccessTestCase):
     def test_viewer_list(self):
         animated = animation(frame_parts(self.frames, [1, 2, 3, 4]))
         still = single(frame_parts(self.frames, [1])[0])
-        for allow_viewer, agent, animates in LIST_CASES:
+        for allow_viewer, agent, animates in list_cases(VIEWER_LISTS):
             with self.subTest(allow_viewer=allow_viewer, user_agent=agent):
                 self.configure(allow_viewer=allow_viewer)
                 result = self.site.request("x", user_agent=agent)

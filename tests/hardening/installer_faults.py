@@ -11,7 +11,6 @@ refused the full-disk cases print a SKIP line naming what went untested.
 Prints "N passed, N failed, N skipped".
 """
 
-import argparse
 import hashlib
 import os
 import re
@@ -21,12 +20,11 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from lib.distribution import TARGETS  # noqa: E402
-from lib.programs import strace_path  # noqa: E402
-from lib.responses import WRITE_FAILED, exit_code  # noqa: E402
+from lib.distribution import TARGETS
+from lib.given import given
+from lib.programs import strace_path
+from lib.responses import WRITE_FAILED, exit_code
 
-ARGS = None
 TIMEOUT = 30
 PROBE_NAMES = ("~whl.tmp", "~WHL.TMP")
 CANNOT_COPY = "Error : Cannot copy"
@@ -67,7 +65,7 @@ class Installation:
     def distribution(self, name, seed, program_size):
         """A copy of the real set whose files carry `seed`'s bytes."""
         folder = self.path(name)
-        shutil.copytree(ARGS.distribution, folder)
+        shutil.copytree(given("distribution"), folder)
         for source, _, _ in TARGETS:
             size = program_size if source.endswith("._xe") else 3000
             write(os.path.join(folder, source), pattern(seed, size + seed))
@@ -83,7 +81,7 @@ class Installation:
         # LeakSanitizer cannot run under ptrace.
         env = dict(os.environ, WINDIR=self.path("windows"),
                    ASAN_OPTIONS="detect_leaks=%d" % (not prefix))
-        run = subprocess.run(list(prefix) + [ARGS.setup], cwd=dist, env=env,
+        run = subprocess.run(list(prefix) + [given("setup")], cwd=dist, env=env,
                              input="".join(l + "\n" for l in lines).encode(),
                              capture_output=True, timeout=TIMEOUT)
         return run.returncode, run.stdout.decode("latin-1")
@@ -277,34 +275,10 @@ class FullDiskTests(FaultTestCase):
                 write(data, b"[CGI]\r\nQuery String=\r\n[Extra Headers]\r\n"
                       b"User-Agent=Mozilla\r\n[System]\r\nOutput File=%s\r\n"
                       % output.encode())
-                run = subprocess.run([ARGS.program, data], cwd=site.path("cgi"),
+                run = subprocess.run([given("program"), data], cwd=site.path("cgi"),
                                      env=dict(os.environ,
                                               WINDIR=site.path("windows")),
                                      capture_output=True, timeout=TIMEOUT)
                 self.assertEqual(run.returncode, exit_code(1004))
                 self.assertEqual(run.stdout, WRITE_FAILED)
 
-
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--setup", required=True)
-    parser.add_argument("--distribution", required=True)
-    parser.add_argument("--program", required=True)
-    parser.add_argument("-k", dest="pattern", action="append", default=[])
-    ARGS = parser.parse_args()
-    ARGS.setup, ARGS.program = map(os.path.abspath, (ARGS.setup, ARGS.program))
-    loader = unittest.TestLoader()
-    if ARGS.pattern:
-        loader.testNamePatterns = ["*%s*" % p for p in ARGS.pattern]
-    suite = loader.loadTestsFromModule(sys.modules[__name__])
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
-    failed = len(result.failures) + len(result.errors)
-    skipped = len(result.skipped)
-    print("%d passed, %d failed, %d skipped"
-          % (result.testsRun - failed - skipped, failed, skipped))
-    return 0 if result.wasSuccessful() else 1
-
-
-if __name__ == "__main__":
-    sys.exit(main())

@@ -178,11 +178,6 @@ TEST(LargeHelpFile, SpansBlocksAndTreeLevelsAndStillResolvesEveryTopic) {
   EXPECT_EQ(f.map_numbers.size(), 399u);
 }
 
-TEST(LargeHelpFile, IsTheSameBytesOnEveryBuild) {
-  helpc::HelpDocument doc = parse(large_source(50));
-  EXPECT_EQ(helpc::write_help_file(doc), helpc::write_help_file(doc));
-}
-
 void expect_rejected(const std::string& source, const std::string& message) {
   try {
     parse(source);

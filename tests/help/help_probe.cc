@@ -62,7 +62,7 @@ std::string window_text(HWND w) {
 // stayed the same for half a second.
 int print_topic() {
   std::string last;
-  for (int tries = 0; tries < 60; ++tries) {
+  for (int tries = 0; tries < 120; ++tries) {
     Sleep(500);
     HWND main = FindWindowA("MS_WINHELP", nullptr);
     HWND pane = main ? child(main, "RichEdit") : nullptr;
@@ -86,14 +86,25 @@ BOOL CALLBACK match_top(HWND w, LPARAM param) {
   return FALSE;
 }
 
-HWND wait_for_window(const char* title_prefix) {
-  for (int tries = 0; tries < 40; ++tries) {
-    Search s{"", title_prefix, nullptr};
-    EnumWindows(match_top, reinterpret_cast<LPARAM>(&s));
-    if (s.found) return s.found;
-    Sleep(250);
+// Polls until `done` holds or a minute has passed (a loaded machine makes
+// the viewer slow; a condition that holds costs nothing); whether it held.
+template <typename Condition>
+bool wait_until(Condition done) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > 60000) return false;
+    Sleep(100);
   }
-  return nullptr;
+  return true;
+}
+
+HWND wait_for_window(const char* title_prefix) {
+  Search s{"", title_prefix, nullptr};
+  wait_until([&] {
+    EnumWindows(match_top, reinterpret_cast<LPARAM>(&s));
+    return s.found != nullptr;
+  });
+  return s.found;
 }
 
 // The Index button opens a property sheet whose list holds the keywords;
@@ -106,17 +117,20 @@ int choose_in_index(const char* keyword) {
   HWND sheet = wait_for_window("Help topics");
   HWND list = sheet ? child(sheet, "ListBox") : nullptr;
   if (!list) return std::fprintf(stderr, "no Index list\n"), 1;
-  for (int tries = 0; tries < 40 && SendMessageA(list, LB_GETCOUNT, 0, 0) <= 0;
-       ++tries)
-    Sleep(250);
-  LRESULT at = SendMessageA(list, LB_FINDSTRINGEXACT, -1,
-                            reinterpret_cast<LPARAM>(keyword));
+  // The sheet fills its list a while after it opens.
+  LRESULT at = LB_ERR;
+  wait_until([&] {
+    at = SendMessageA(list, LB_FINDSTRINGEXACT, -1,
+                      reinterpret_cast<LPARAM>(keyword));
+    return at != LB_ERR;
+  });
   if (at == LB_ERR) return std::fprintf(stderr, "keyword not listed\n"), 1;
   SendMessageA(list, LB_SETCURSEL, at, 0);
   HWND ok = child(sheet, "Button", "OK");
   if (!ok) return std::fprintf(stderr, "no OK button\n"), 1;
   PostMessageA(ok, BM_CLICK, 0, 0);
-  for (int tries = 0; tries < 40 && IsWindow(sheet); ++tries) Sleep(250);
+  if (!wait_until([&] { return !IsWindow(sheet); }))
+    return std::fprintf(stderr, "the Index dialog stays open\n"), 1;
   return print_topic();
 }
 

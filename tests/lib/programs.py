@@ -15,6 +15,7 @@ TRACED = ("open,openat,creat,stat,lstat,newfstatat,access,faccessat,"
           "statx,rename,renameat,renameat2,unlink,unlinkat,mkdir,mkdirat,"
           "rmdir,truncate,link,linkat,symlink,symlinkat,chmod,fchmodat")
 WRITE_FLAGS = ("O_WRONLY", "O_RDWR", "O_CREAT", "O_TRUNC", "O_APPEND")
+COARSE_CLOCK_LAG = 0.05  # seconds; a clock tick is at most 10 ms
 
 
 def windows_path(path):
@@ -78,8 +79,11 @@ class Trace:
 class Result:
     """How a run ended: code is the exit status mod 256, negative when a
     signal killed it, None on a timeout; trace is None when untraced;
-    t_before and t_after are the whole seconds around the run. Site.run
-    adds what became of the request's files."""
+    t_before and t_after are the whole seconds around the run: every
+    second the program's clock can read lies between them (the C library's
+    time() reads a coarse clock that may lag ours by a tick, so t_before
+    is taken a little early). Site.run adds what became of the request's
+    files."""
 
     def __init__(self, code, stdout, stderr, trace, t_before, t_after):
         self.code, self.stdout, self.stderr = code, stdout, stderr
@@ -104,7 +108,7 @@ def run(command, cwd, env, traced=False, timeout=60):
         log.close()
         command = [strace_path(), "-f", "-qq", "-s", "4096", "-o", log.name,
                    "-e", "trace=" + TRACED] + list(command)
-    t_before = int(time.time())
+    t_before = int(time.time() - COARSE_CLOCK_LAG)
     try:
         proc = subprocess.run(command, cwd=cwd, env=env,
                               stdin=subprocess.DEVNULL,

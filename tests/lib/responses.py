@@ -85,15 +85,3 @@ def identify_parts(body, candidates):
             return None
     return keys
 
-
-def lcg_draws(seed, count):
-    state = seed & 0xFFFFFFFF
-    draws = []
-    for _ in range(count):
-        state = (state * 214013 + 2531011) & 0xFFFFFFFF
-        draws.append((state >> 16) & 0x7FFF)
-    return draws
-
-
-def random_frames(seed, start, end, count):
-    return [start + r % (end - start) for r in lcg_draws(seed, count)]

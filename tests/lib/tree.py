@@ -6,19 +6,20 @@
     <root>/temp     CGI data file, content file and output file
 
 The program under test and an optional emulator come from the environment
-variables WHIRLO_PROGRAM and WHIRLO_EMULATOR; tests/run.py sets both. Under
+variables WHIRLO_PROGRAM and WHIRLO_EMULATOR; tests/run.py sets both, and a
+run without a program stops at once (lib/given.py). Under
 Wine the Windows directory is the prefix's own and WINDIR does not move it:
 the runner then names it in WHIRLO_WINDOWS_DIR, and each test's pelk.ini
 there is removed when the test ends (tests run one at a time).
 """
 
-import glob
 import hashlib
 import os
 import shutil
 import tempfile
 
 from lib import programs
+from lib.given import given
 from lib.responses import frame_bytes
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -27,8 +28,7 @@ RUN_TIMEOUT = 60
 
 
 def program():
-    return os.environ.get("WHIRLO_PROGRAM") or os.path.join(
-        REPO, "build", "bin", "whirlo32")
+    return given("program")
 
 
 def latin1(text):
@@ -138,18 +138,13 @@ class Site:
         return frames
 
     def install_demo_frames(self):
-        """whirlo1.gif .. whirlo13.gif in the anim folder: the distribution's
-        frames when they have been made, else stand-ins. Returns {n: bytes}."""
-        shipped = glob.glob(os.path.join(DEMO_FRAMES, "*.gif"))
-        for source in shipped:
-            shutil.copyfile(source, os.path.join(self.anim, os.path.basename(source)))
+        """whirlo1.gif .. whirlo13.gif, the distribution's frames, in the
+        anim folder. Returns {n: bytes}."""
         frames = {}
         for n in range(1, 14):
-            path = os.path.join(self.anim, "whirlo%d.gif" % n)
-            if not os.path.exists(path):
-                self.write_file(path, frame_bytes("whirlo", n))
-            with open(path, "rb") as f:
-                frames[n] = f.read()
+            name = "whirlo%d.gif" % n
+            with open(os.path.join(DEMO_FRAMES, name), "rb") as f:
+                frames[n] = self.write_picture(name, f.read())
         return frames
 
     def request_paths(self):

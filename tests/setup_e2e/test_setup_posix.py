@@ -4,22 +4,20 @@ script of lines, installs the distribution set into temporary folders; the
 installed CGI program, started in the CGI directory, then serves the
 demonstration animation with the pelk.ini the installer wrote.
 
-Usage: test_setup_posix.py --setup build/bin/setup --distribution build/distribution
+    tests/run.py tests/setup_e2e/test_setup_posix.py --setup build/bin/setup \
+        --distribution build/distribution
 """
-import argparse
 import os
 import shutil
 import stat
 import subprocess
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from lib.distribution import FRAMES, TARGETS  # noqa: E402
-from lib.responses import animation, part, single  # noqa: E402
+from lib.distribution import FRAMES, TARGETS
+from lib.given import given
+from lib.responses import animation, part, single
 
-ARGS = None
 TIMEOUT = 30
 INSTALLED = ("[Whirlo-32 V1.2 Setup] Whirlo-32 V1.2 has been installed! "
              "Please see the Whirlo32.DOC or Whirlo32.WRI files in your "
@@ -40,7 +38,7 @@ class SetupCase(unittest.TestCase):
         for name in ("cgi", "windows", "temp"):
             os.mkdir(self.path(name))
         self.dist = self.path("dist")
-        shutil.copytree(ARGS.distribution, self.dist)
+        shutil.copytree(given("distribution"), self.dist)
 
     def path(self, *names):
         return os.path.join(self.root, *names)
@@ -54,7 +52,7 @@ class SetupCase(unittest.TestCase):
         return run.returncode, run.stdout.decode("latin-1")
 
     def run_setup(self, *lines, args=(), cwd=None):
-        return subprocess.run([os.path.abspath(ARGS.setup)] + list(args),
+        return subprocess.run([given("setup")] + list(args),
                               cwd=cwd or self.dist, env=self.env(), input="".join(
                                   line + "\n" for line in lines).encode(),
                               capture_output=True, timeout=TIMEOUT)
@@ -197,15 +195,3 @@ class SetupGuardsTest(SetupCase):
         self.assertEqual(code, 0, out)
         self.assertNotIn("package manager", out)
 
-
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--setup", required=True)
-    parser.add_argument("--distribution", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
-if __name__ == "__main__":
-    main()

@@ -10,24 +10,22 @@ The help file may be the real one or the placeholder; either is checked.
 Needs Xvfb, xdotool and ImageMagick's import (Debian: xvfb, xdotool,
 imagemagick) besides wine; fails, never skips, without them.
 
-Usage: test_setup_wine.py --setup setup.exe --distribution DIR
-                          --artefacts DIR [--wine wine]
+    tests/run.py tests/setup_e2e/test_setup_wine.py --setup setup.exe \
+        --distribution DIR --artefacts DIR --wine wine
 """
-import argparse
 import os
+import shlex
 import shutil
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from lib.programs import windows_path  # noqa: E402
-from lib.wine import WineSession  # noqa: E402
-from lib.xvfb import Xvfb  # noqa: E402
+from lib.given import given
+from lib.programs import windows_path
+from lib.wine import WineSession
+from lib.xvfb import Xvfb
 
-ARGS = None
 TITLE = "Whirlo-32 V1.2 Setup"
 WAIT = 60          # seconds for a window to appear
 SCREEN = None      # the Xvfb of this run
@@ -40,8 +38,8 @@ MULTIPART = (b"Content-type: multipart/x-mixed-replace;boundary=sometext\n"
 
 
 def wait_for_new_window(pattern, known):
-    deadline = time.time() + WAIT
-    while time.time() < deadline:
+    deadline = time.monotonic() + WAIT
+    while time.monotonic() < deadline:
         fresh = set(SCREEN.windows(pattern)) - known
         if fresh:
             time.sleep(0.5)  # let it draw before keys and screenshots
@@ -52,7 +50,7 @@ def wait_for_new_window(pattern, known):
 
 def screenshot(name, window):
     """The screen around `window` (message boxes open over the dialog)."""
-    SCREEN.screenshot(window, os.path.join(ARGS.artefacts, name + ".png"))
+    SCREEN.screenshot(window, os.path.join(given("artefacts"), name + ".png"))
 
 
 def keys(window, *names):
@@ -64,12 +62,33 @@ def type_text(text):
     SCREEN.xdotool("type", "--delay", "20", text)
 
 
+def setUpModule():
+    global SCREEN, WINE
+    wine = given("wine")
+    missing = [tool for tool in ("Xvfb", "xdotool", "import", shlex.split(wine)[0],
+                                 "wineserver") if not shutil.which(tool)]
+    if missing:
+        raise RuntimeError("missing: %s (Debian packages xvfb, xdotool, imagemagick, "
+                           "wine)" % ", ".join(missing))
+    SCREEN = Xvfb()
+    try:
+        WINE = WineSession(SCREEN.name, wine).__enter__()
+    except BaseException:
+        SCREEN.close()
+        raise
+
+
+def tearDownModule():
+    WINE.__exit__(None, None, None)
+    SCREEN.close()
+
+
 class SetupUnderWine(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="whirlo-setup-wine-")
         self.addCleanup(shutil.rmtree, self.root)
         self.dist = os.path.join(self.root, "dist")
-        shutil.copytree(ARGS.distribution, self.dist)
+        shutil.copytree(given("distribution"), self.dist)
         self.cgi = os.path.join(self.root, "cgi")
         self.anim = os.path.join(self.root, "anim")
         os.mkdir(self.cgi)
@@ -86,7 +105,7 @@ class SetupUnderWine(unittest.TestCase):
             self.process.wait()
 
     def start_setup(self):
-        self.process = WINE.start([os.path.abspath(ARGS.setup)],
+        self.process = WINE.start([given("setup")],
                                   cwd=self.dist, stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
         self.dialog = wait_for_new_window(
@@ -215,26 +234,3 @@ class SetupUnderWine(unittest.TestCase):
         self.assertEqual(os.listdir(self.cgi), [])
         self.assertFalse(os.path.exists(os.path.join(self.root, "new-anim")))
 
-
-def main():
-    global ARGS, SCREEN, WINE
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--setup", required=True)
-    parser.add_argument("--distribution", required=True)
-    parser.add_argument("--artefacts", required=True)
-    parser.add_argument("--wine", default="wine")
-    ARGS, rest = parser.parse_known_args()
-    missing = [tool for tool in ("Xvfb", "xdotool", "import", ARGS.wine,
-                                 "wineserver") if not shutil.which(tool)]
-    if missing:
-        sys.exit("missing: %s (Debian packages xvfb, xdotool, imagemagick, "
-                 "wine)" % ", ".join(missing))
-    os.makedirs(ARGS.artefacts, exist_ok=True)
-    with Xvfb() as SCREEN, WineSession(SCREEN.name, ARGS.wine) as WINE:
-        program = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2,
-                                exit=False)
-    sys.exit(0 if program.result.wasSuccessful() else 1)
-
-
-if __name__ == "__main__":
-    main()

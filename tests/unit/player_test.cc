@@ -124,16 +124,14 @@ TEST_F(PlayerTest, ViewerThatDoesNotAnimateGetsTheStillPicture) {
   EXPECT_EQ(play("f?.GIF?N======3", false), STATUS + part(frame(3)));
 }
 
+// Seeded with 1234567 the generator draws 1150, 4571, 2640, 11774, 4033,
+// 26693, 30912: frames 3 + r mod 6 of the range 3 to 9.
 TEST_F(PlayerTest, RandomPlayersDrawBelowTheEndFrame) {
   frames(3, 9);
-  RandomGenerator random;
-  random.seed(fixed_clock());
-  std::string expected = STATUS + std::string(MULTIPART);
-  for (int k = 0; k < 7; ++k) expected += part(frame(3 + random.next() % 6));
-  EXPECT_EQ(play("f?.GIF?R?S=====3?E===9"), expected);
+  EXPECT_EQ(play("f?.GIF?R?S=====3?E===9"),
+            STATUS + std::string(MULTIPART) + parts({7, 8, 3, 5, 4, 8, 3}));
 
-  random.seed(fixed_clock());
-  std::string one = part(frame(3 + random.next() % 6));
+  std::string one = part(frame(7));
   EXPECT_EQ(play("f?.GIF?O?S=====3?E===9"), STATUS + one);
   EXPECT_EQ(play("f?.GIF?O?S=====3?E===9?L====3"),
             STATUS + std::string(MULTIPART) + one + one + one + one);

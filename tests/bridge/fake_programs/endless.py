@@ -6,8 +6,10 @@ import os
 import sys
 import time
 
-with open("endless.pid", "w") as handle:
+# Renamed into place: whoever sees the file can read the whole number.
+with open("endless.pid.new", "w") as handle:
     handle.write(str(os.getpid()))
+os.rename("endless.pid.new", "endless.pid")
 with open(sys.argv[3], "wb", buffering=0) as out:
     out.write(b"HTTP/1.0 200 OK\nContent-type: multipart/x-mixed-replace;"
               b"boundary=cut\n\n--cut\n")

@@ -3,6 +3,8 @@
 import os
 import time
 
-with open("sleeper.pid", "w") as handle:
+# Renamed into place: whoever sees the file can read the whole number.
+with open("sleeper.pid.new", "w") as handle:
     handle.write(str(os.getpid()))
+os.rename("sleeper.pid.new", "sleeper.pid")
 time.sleep(120)
