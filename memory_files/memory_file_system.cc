@@ -106,11 +106,13 @@ void MemoryFileSystem::remove(const std::string& path) {
       key.substr(slash == std::string::npos ? 0 : slash + 1));
   const std::string below = key + "/";
   for (auto it = entries_.begin(); it != entries_.end();) {
-    bool under = it->first == key || it->first.compare(0, below.size(), below) == 0;
+    bool under =
+        it->first == key || it->first.compare(0, below.size(), below) == 0;
     it = under ? entries_.erase(it) : std::next(it);
   }
   for (auto it = children_.begin(); it != children_.end();) {
-    bool under = it->first == key || it->first.compare(0, below.size(), below) == 0;
+    bool under =
+        it->first == key || it->first.compare(0, below.size(), below) == 0;
     it = under ? children_.erase(it) : std::next(it);
   }
 }

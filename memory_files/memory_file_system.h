@@ -51,7 +51,7 @@ class MemoryFileSystem : public platform::FileSystem {
   bool add(const std::string& path, Entry entry);
   const Entry* resolve(const std::string& path, std::string& key) const;
 
-  std::map<std::string, Entry> entries_;                  // by key
+  std::map<std::string, Entry> entries_;                   // by key
   std::map<std::string, std::set<std::string>> children_;  // key -> leaves
   std::size_t opened_ = 0;
 };

@@ -47,8 +47,7 @@ class Win32FileSystem : public FileSystem {
     return reader;
   }
 
-  bool list(const std::string& path,
-            std::vector<std::string>& names) override {
+  bool list(const std::string& path, std::vector<std::string>& names) override {
     std::string pattern = path;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') {
       pattern += '\\';

@@ -158,21 +158,20 @@ TEST_P(FileSystemContract, ProfileValuesAndDefaultsAreCutToCapacity) {
   tree_->file("pelk.ini", "[WhirloCGI]\r\nAnimation Path=/frames/\r\n");
   platform::FileSystem& files = tree_->files();
   const std::string ini = tree_->root() + "PELK.INI";
-  EXPECT_EQ(files.read_profile_string("whirlocgi", "animation path", "", 255,
-                                      ini),
-            "/frames/");
-  EXPECT_EQ(files.read_profile_string("WhirloCGI", "Animation Path", "", 4,
-                                      ini),
-            "/fr");
-  EXPECT_EQ(files.read_profile_string("WhirloCGI", "Allow", "dflt  ", 255,
-                                      ini),
+  EXPECT_EQ(
+      files.read_profile_string("whirlocgi", "animation path", "", 255, ini),
+      "/frames/");
+  EXPECT_EQ(
+      files.read_profile_string("WhirloCGI", "Animation Path", "", 4, ini),
+      "/fr");
+  EXPECT_EQ(files.read_profile_string("WhirloCGI", "Allow", "dflt  ", 255, ini),
             "dflt");
   EXPECT_EQ(files.read_profile_string("WhirloCGI", "Animation Path", "d", 255,
                                       tree_->root() + "none.ini"),
             "d");
-  EXPECT_EQ(files.read_profile_string("WhirloCGI", "Animation Path", "d", 0,
-                                      ini),
-            "");
+  EXPECT_EQ(
+      files.read_profile_string("WhirloCGI", "Animation Path", "d", 0, ini),
+      "");
 }
 
 INSTANTIATE_TEST_SUITE_P(DiskAndMemory, FileSystemContract,
