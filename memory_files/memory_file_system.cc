@@ -37,6 +37,26 @@ std::string parent_of(const std::string& key) {
   return slash == 0 ? "/" : key.substr(0, slash);
 }
 
+// Names that are stored as they are written: no empty, "." or ".."
+// component and no trailing '/'.
+bool is_plain(const std::string& path) {
+  if (path.empty() || path.back() == '/' ||
+      path.find("//") != std::string::npos) {
+    return false;
+  }
+  std::size_t pos = path[0] == '/' ? 1 : 0;
+  while (pos < path.size()) {
+    std::size_t slash = std::min(path.find('/', pos), path.size());
+    std::size_t length = slash - pos;
+    if (path[pos] == '.' &&
+        (length == 1 || (length == 2 && path[pos + 1] == '.'))) {
+      return false;
+    }
+    pos = slash + 1;
+  }
+  return true;
+}
+
 std::string root_of(const std::string& path) {
   return !path.empty() && path[0] == '/' ? "/" : ".";
 }
@@ -68,7 +88,7 @@ bool MemoryFileSystem::add(const std::string& path, Entry entry) {
     auto found = entries_.find(key);
     if (found == entries_.end()) {
       entries_[key] = Entry{EntryKind::DIRECTORY, nullptr};
-      children_[dir].insert(parts[i]);
+      children_[dir][text::lower_case(parts[i])].insert(parts[i]);
     } else if (found->second.kind != EntryKind::DIRECTORY) {
       return false;
     }
@@ -81,7 +101,7 @@ bool MemoryFileSystem::add(const std::string& path, Entry entry) {
     return false;
   }
   entries_[key] = std::move(entry);
-  children_[dir].insert(parts.back());
+  children_[dir][text::lower_case(parts.back())].insert(parts.back());
   return true;
 }
 
@@ -102,8 +122,11 @@ void MemoryFileSystem::remove(const std::string& path) {
   std::string key;
   if (!resolve(path, key) || key == "." || key == "/") return;
   std::size_t slash = key.rfind('/');
-  children_[parent_of(key)].erase(
-      key.substr(slash == std::string::npos ? 0 : slash + 1));
+  std::string leaf = key.substr(slash == std::string::npos ? 0 : slash + 1);
+  Folder& folder = children_[parent_of(key)];
+  auto names = folder.find(text::lower_case(leaf));
+  names->second.erase(leaf);
+  if (names->second.empty()) folder.erase(names);
   const std::string below = key + "/";
   for (auto it = entries_.begin(); it != entries_.end();) {
     bool under =
@@ -117,10 +140,46 @@ void MemoryFileSystem::remove(const std::string& path) {
   }
 }
 
+// The entry `part` names in the folder `dir`: the exact name, else the
+// smallest that differs only in case.
+const MemoryFileSystem::Entry* MemoryFileSystem::child(const std::string& dir,
+                                                       const std::string& part,
+                                                       std::string& key) const {
+  auto found = entries_.find(join(dir, part));
+  if (found == entries_.end()) {
+    auto folder = children_.find(dir);
+    if (folder == children_.end()) return nullptr;
+    auto names = folder->second.find(text::lower_case(part));
+    if (names == folder->second.end()) return nullptr;
+    found = entries_.find(join(dir, *names->second.begin()));
+  }
+  key = found->first;
+  return &found->second;
+}
+
 // The entry `path` names, with the key it is stored under; null when none.
 const MemoryFileSystem::Entry* MemoryFileSystem::resolve(
     const std::string& path, std::string& key) const {
   static const Entry ROOT{EntryKind::DIRECTORY, nullptr};
+  if (is_plain(path)) {
+    // The common case: the folder is named as stored, so only the leaf
+    // may differ in case.
+    auto found = entries_.find(path);
+    if (found != entries_.end()) {
+      key = path;
+      return &found->second;
+    }
+    std::size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "."
+                      : slash == 0               ? "/"
+                                                 : path.substr(0, slash);
+    auto folder = entries_.find(dir);
+    if (dir == "." || dir == "/" ||
+        (folder != entries_.end() &&
+         folder->second.kind == EntryKind::DIRECTORY)) {
+      return child(dir, path.substr(slash + 1), key);
+    }
+  }
   key = root_of(path);
   const Entry* entry = &ROOT;
   for (const std::string& part : components(path)) {
@@ -132,23 +191,9 @@ const MemoryFileSystem::Entry* MemoryFileSystem::resolve(
       entry = key == "." || key == "/" ? &ROOT : &entries_.find(key)->second;
       continue;
     }
-    auto found = entries_.find(join(key, part));
-    if (found == entries_.end()) {
-      auto names = children_.find(key);
-      if (names == children_.end()) return nullptr;
-      // The set is ordered, so the first match is the smallest.
-      const std::string* match = nullptr;
-      for (const std::string& name : names->second) {
-        if (text::same_ignoring_case(name, part)) {
-          match = &name;
-          break;
-        }
-      }
-      if (!match) return nullptr;
-      found = entries_.find(join(key, *match));
-    }
-    key = found->first;
-    entry = &found->second;
+    const std::string dir = key;
+    entry = child(dir, part, key);
+    if (!entry) return nullptr;
   }
   return entry;
 }
@@ -178,8 +223,9 @@ bool MemoryFileSystem::list(const std::string& path,
   const Entry* entry = resolve(path.empty() ? "." : path, key);
   if (!entry || entry->kind != EntryKind::DIRECTORY) return false;
   auto found = children_.find(key);
-  if (found != children_.end()) {
-    names.insert(names.end(), found->second.begin(), found->second.end());
+  if (found == children_.end()) return true;
+  for (const auto& same : found->second) {
+    names.insert(names.end(), same.second.begin(), same.second.end());
   }
   return true;
 }

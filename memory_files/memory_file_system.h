@@ -48,11 +48,17 @@ class MemoryFileSystem : public platform::FileSystem {
     std::shared_ptr<const std::string> bytes;  // files only
   };
 
+  // A folder's names by their lower-case form, several for names that
+  // differ only in case.
+  using Folder = std::map<std::string, std::set<std::string>>;
+
   bool add(const std::string& path, Entry entry);
   const Entry* resolve(const std::string& path, std::string& key) const;
+  const Entry* child(const std::string& dir, const std::string& part,
+                     std::string& key) const;
 
-  std::map<std::string, Entry> entries_;                   // by key
-  std::map<std::string, std::set<std::string>> children_;  // key -> leaves
+  std::map<std::string, Entry> entries_;    // by key
+  std::map<std::string, Folder> children_;  // folder key -> its names
   std::size_t opened_ = 0;
 };
 

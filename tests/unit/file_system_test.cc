@@ -103,6 +103,8 @@ TEST_P(FileSystemContract, NamesAreFoundWithoutCaseExactNameFirst) {
   EXPECT_EQ(actual, root + "Anim/pic.gif");
   EXPECT_EQ(find("aNIM/pIc.gif", actual), EntryKind::FILE);
   EXPECT_EQ(actual, root + "Anim/PIC.gif");
+  EXPECT_EQ(find("Anim/pIC.GIF", actual), EntryKind::FILE);
+  EXPECT_EQ(actual, root + "Anim/PIC.gif");
 
   actual = "kept";
   EXPECT_EQ(find("anim/whirlo2.gif", actual), EntryKind::MISSING);
@@ -228,7 +230,16 @@ TEST(MemoryFileSystem, RemovingAFolderRemovesWhatIsInIt) {
   std::vector<std::string> names;
   ASSERT_TRUE(files.list("/a", names));
   EXPECT_EQ(names, std::vector<std::string>{"subway.gif"});
-  // A file made again under the old name starts empty of children.
+
+  // Of names that differ only in case, the smallest left is found.
+  ASSERT_TRUE(files.add_file("/a/PIC.gif", "1"));
+  ASSERT_TRUE(files.add_file("/a/Pic.GIF", "2"));
+  files.remove("/a/PIC.gif");
+  EXPECT_EQ(files.find("/a/pic.gif", actual), EntryKind::FILE);
+  EXPECT_EQ(actual, "/a/Pic.GIF");
+  files.remove("/a/pic.GIF");
+  EXPECT_EQ(files.find("/a/pic.gif", actual), EntryKind::MISSING);
+  // A folder made again under the old name starts empty.
   ASSERT_TRUE(files.add_directory("/a/sub"));
   names.clear();
   ASSERT_TRUE(files.list("/a/sub", names));
