@@ -2,6 +2,7 @@
 // '/', "." being the current directory and "/" the root.
 #include "memory_file_system.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/posix/profile_parser.h"

@@ -3,10 +3,10 @@
 #ifndef WHIRLO_MEMORY_FILES_MEMORY_FILE_SYSTEM_H
 #define WHIRLO_MEMORY_FILES_MEMORY_FILE_SYSTEM_H
 
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -50,15 +50,16 @@ class MemoryFileSystem : public platform::FileSystem {
 
   // A folder's names by their lower-case form, several for names that
   // differ only in case.
-  using Folder = std::map<std::string, std::set<std::string>>;
+  using Folder = std::unordered_map<std::string, std::set<std::string>>;
 
   bool add(const std::string& path, Entry entry);
   const Entry* resolve(const std::string& path, std::string& key) const;
   const Entry* child(const std::string& dir, const std::string& part,
                      std::string& key) const;
 
-  std::map<std::string, Entry> entries_;    // by key
-  std::map<std::string, Folder> children_;  // folder key -> its names
+  // Hashed: a lookup compares whole names once, not along a tree.
+  std::unordered_map<std::string, Entry> entries_;    // by key
+  std::unordered_map<std::string, Folder> children_;  // folder key -> names
   std::size_t opened_ = 0;
 };
 
