@@ -61,6 +61,11 @@ class FileSystem {
   bool read_whole(const std::string& path, std::string& bytes);
 };
 
+/// A reader of the file at exactly `actual` through a standard file
+/// stream, as the system's file systems open what they have found; null
+/// when it cannot be opened.
+std::unique_ptr<FileReader> open_stream(const std::string& actual);
+
 /// The system's files, one object for the process.
 FileSystem& system_files();
 

@@ -5,8 +5,6 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <fstream>
-
 #include "case_lookup.h"
 #include "profile_parser.h"
 #include "text/ascii.h"
@@ -32,20 +30,6 @@ bool read_directory(const std::string& dir, std::vector<std::string>& names) {
   closedir(d);
   return true;
 }
-
-class StreamReader : public FileReader {
- public:
-  explicit StreamReader(const std::string& path)
-      : in_(path, std::ios::in | std::ios::binary) {}
-  bool is_open() const { return in_.is_open(); }
-  std::size_t read(char* block, std::size_t size) override {
-    in_.read(block, static_cast<std::streamsize>(size));
-    return static_cast<std::size_t>(in_.gcount());
-  }
-
- private:
-  std::ifstream in_;
-};
 
 }  // namespace
 
@@ -126,9 +110,7 @@ EntryKind PosixFileSystem::find(const std::string& path, std::string& actual) {
 std::unique_ptr<FileReader> PosixFileSystem::open(const std::string& path) {
   std::string actual;
   if (find(path, actual) != EntryKind::FILE) return nullptr;
-  auto reader = std::make_unique<StreamReader>(actual);
-  if (!reader->is_open()) return nullptr;
-  return reader;
+  return open_stream(actual);
 }
 
 bool PosixFileSystem::list(const std::string& path,

@@ -2,8 +2,6 @@
 // already ignore letter case.
 #include <windows.h>
 
-#include <fstream>
-
 #include "file_system.h"
 
 namespace platform {
@@ -17,20 +15,6 @@ EntryKind kind_of(DWORD attributes) {
   return (attributes & other) ? EntryKind::OTHER : EntryKind::FILE;
 }
 
-class StreamReader : public FileReader {
- public:
-  explicit StreamReader(const std::string& path)
-      : in_(path, std::ios::in | std::ios::binary) {}
-  bool is_open() const { return in_.is_open(); }
-  std::size_t read(char* block, std::size_t size) override {
-    in_.read(block, static_cast<std::streamsize>(size));
-    return static_cast<std::size_t>(in_.gcount());
-  }
-
- private:
-  std::ifstream in_;
-};
-
 class Win32FileSystem : public FileSystem {
  public:
   EntryKind find(const std::string& path, std::string& actual) override {
@@ -42,9 +26,7 @@ class Win32FileSystem : public FileSystem {
   std::unique_ptr<FileReader> open(const std::string& path) override {
     std::string actual;
     if (find(path, actual) != EntryKind::FILE) return nullptr;
-    auto reader = std::make_unique<StreamReader>(actual);
-    if (!reader->is_open()) return nullptr;
-    return reader;
+    return open_stream(actual);
   }
 
   bool list(const std::string& path, std::vector<std::string>& names) override {
