@@ -6,9 +6,10 @@
 namespace cgi {
 
 void load_request_defaults(AnimationRequest& request,
-                           const std::string& config_path) {
+                           const std::string& config_path,
+                           platform::FileSystem& files) {
   request.animation_path =
-      config::read_cgi_setting(config::ANIMATION_PATH, config_path);
+      config::read_cgi_setting(config::ANIMATION_PATH, config_path, files);
   request.still_extension = ".GIF";
   request.frame_extension = ".GIF";
   request.start_frame = 1;

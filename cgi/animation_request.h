@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace cgi {
 
 // Step codes of the step table.
@@ -41,8 +43,9 @@ struct AnimationRequest {
 
 /// Initial values: "Animation Path" from the configuration at
 /// `config_path`, ".GIF" extensions, start frame 1, one ascending run.
-void load_request_defaults(AnimationRequest& request,
-                           const std::string& config_path);
+void load_request_defaults(
+    AnimationRequest& request, const std::string& config_path,
+    platform::FileSystem& files = platform::system_files());
 
 }  // namespace cgi
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace cgi {
 
 /// The five values of a data file, and the reader's result: 0, or 1001
@@ -20,7 +22,10 @@ struct CgiRequest {
 
 /// Reads the data file at `path`, then deletes it and the content file it
 /// names. Nothing is deleted when the data file is not there.
-CgiRequest read_cgi_request(const std::string& path);
+/// The file is read from `files`; the deletions are the system's.
+CgiRequest read_cgi_request(
+    const std::string& path,
+    platform::FileSystem& files = platform::system_files());
 
 }  // namespace cgi
 

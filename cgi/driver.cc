@@ -20,8 +20,9 @@ constexpr char RUN_BOX_TEXT[] =
 constexpr char RUN_BOX_TITLE[] = WHIRLO_PRODUCT " for Windows CGI 1.3 servers";
 
 bool allowed(const std::string& value, const char* list_key,
-             const std::string& config_path) {
-  std::string list = config::read_cgi_setting(list_key, config_path);
+             const CgiProcess& process) {
+  std::string list =
+      config::read_cgi_setting(list_key, process.config_path, process.files);
   return list_allows(value, list);
 }
 
@@ -44,17 +45,17 @@ int run_request(const std::string& tail, CgiProcess& process) {
     write_error(process.errors, NO_COMMAND_LINE);
     return NO_COMMAND_LINE;
   }
-  CgiRequest cgi = read_cgi_request(data_file_path(tail));
+  CgiRequest cgi = read_cgi_request(data_file_path(tail), process.files);
   if (cgi.error_code != 0) {
     write_error(process.errors, cgi.error_code);
     return cgi.error_code;
   }
-  if (!allowed(cgi.referer, config::ALLOW_ONLY, process.config_path)) {
+  if (!allowed(cgi.referer, config::ALLOW_ONLY, process)) {
     write_error(process.errors, REFERER_REFUSED);
     return REFERER_REFUSED;
   }
   AnimationRequest request;
-  load_request_defaults(request, process.config_path);
+  load_request_defaults(request, process.config_path, process.files);
   if (int result = parse_query(request, cgi.query_string, process.errors)) {
     return result;
   }
@@ -62,12 +63,11 @@ int run_request(const std::string& tail, CgiProcess& process) {
     write_error(process.errors, NO_OUTPUT_FILE);
     return NO_OUTPUT_FILE;
   }
-  request.animates =
-      allowed(cgi.user_agent, config::ALLOW_VIEWER, process.config_path);
+  request.animates = allowed(cgi.user_agent, config::ALLOW_VIEWER, process);
   // After 1005 the stream stays open; its buffer is written out when the
   // process ends.
-  if (int result =
-          play_request(request, process.output_stream, process.errors)) {
+  if (int result = play_request(process.files, request, process.output_stream,
+                                process.errors)) {
     return result;
   }
   // A write that failed (a full disk) leaves the stream failed; so does a

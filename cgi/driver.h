@@ -7,17 +7,23 @@
 #include <ostream>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace cgi {
 
 /// The process-wide objects of one run. The output buffer is declared
 /// before the stream so that it outlives the stream's file: a run that ends
 /// with 1005 leaves the file open until the process ends.
 struct CgiProcess {
-  explicit CgiProcess(std::ostream& error_channel) : errors(error_channel) {}
+  explicit CgiProcess(
+      std::ostream& error_channel,
+      platform::FileSystem& file_system = platform::system_files())
+      : errors(error_channel), files(file_system) {}
 
   std::array<char, 512> output_buffer{};
   std::ofstream output_stream;
   std::ostream& errors;
+  platform::FileSystem& files;  // what the run reads
   std::string config_path;
 };
 

@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "platform/platform.h"
 #include "text/product.h"
 
 namespace cgi {
@@ -15,12 +14,10 @@ const char* const EXTENSIONS[] = {".GIF", ".JPG", ".TIF"};
 
 }  // namespace
 
-PictureStream::PictureStream(const std::string& path) {
-  std::string actual;
-  if (platform::readable_file_path(path, actual)) {
-    open(actual, std::ios::in | std::ios::binary);
-  }
-  if (!is_open()) return;
+PictureStream::PictureStream(platform::FileSystem& files,
+                             const std::string& path)
+    : reader_(files.open(path)) {
+  if (!reader_) return;
   std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : path;
   for (PictureType t : {PICTURE_GIF, PICTURE_JPEG, PICTURE_TIFF}) {
     if (tail == EXTENSIONS[t]) {
@@ -31,18 +28,16 @@ PictureStream::PictureStream(const std::string& path) {
   }
 }
 
-PictureStream::~PictureStream() { close(); }
+PictureStream::PictureStream(const std::string& path)
+    : PictureStream(platform::system_files(), path) {}
 
 std::ostream& operator<<(std::ostream& out, PictureStream& picture) {
   if (!picture.valid) return out;
   out << "Content-type: " << MIME_TYPES[picture.type] << "\n\n";
   std::array<char, COPY_BLOCK> block;
-  std::streamsize got;
-  do {
-    picture.read(block.data(), block.size());
-    got = picture.gcount();
-    out.write(block.data(), got);
-  } while (got > 0);
+  while (std::size_t got = picture.reader_->read(block.data(), block.size())) {
+    out.write(block.data(), static_cast<std::streamsize>(got));
+  }
   out << WHIRLO_PART_END;
   return out;
 }

@@ -3,9 +3,11 @@
 #define WHIRLO_CGI_PICTURE_STREAM_H
 
 #include <cstdint>
-#include <fstream>
+#include <memory>
 #include <ostream>
 #include <string>
+
+#include "platform/file_system.h"
 
 namespace cgi {
 
@@ -15,17 +17,20 @@ enum PictureType : std::int32_t {
   PICTURE_TIFF = 2
 };
 
-/// A picture file opened for reading in binary mode. `valid` is true when the
-/// file is open and the path ends, with case, in ".GIF", ".JPG" or ".TIF".
-class PictureStream : public std::ifstream {
+/// A picture file opened for reading. `valid` is true when it is a regular
+/// file, open, and the path ends, with case, in ".GIF", ".JPG" or ".TIF".
+class PictureStream {
  public:
+  PictureStream(platform::FileSystem& files, const std::string& path);
+  /// The picture in the system's files.
   explicit PictureStream(const std::string& path);
-  ~PictureStream() override;
-  PictureStream(const PictureStream&) = delete;
-  PictureStream& operator=(const PictureStream&) = delete;
 
   bool valid = false;
   PictureType type = PICTURE_GIF;
+
+ private:
+  friend std::ostream& operator<<(std::ostream& out, PictureStream& picture);
+  std::unique_ptr<platform::FileReader> reader_;
 };
 
 /// Writes the picture's part: its content-type line, an empty line, the

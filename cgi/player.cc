@@ -6,7 +6,6 @@
 #include "picture_path.h"
 #include "picture_stream.h"
 #include "random_generator.h"
-#include "platform/platform.h"
 #include "text/product.h"
 
 namespace cgi {
@@ -16,8 +15,9 @@ constexpr std::int32_t LAST_COUNTED_FRAME = 99;
 
 class Player {
  public:
-  Player(AnimationRequest& request, std::ostream& out, SeedClock clock)
-      : request_(request), out_(out), clock_(clock) {}
+  Player(platform::FileSystem& files, AnimationRequest& request,
+         std::ostream& out, SeedClock clock)
+      : files_(files), request_(request), out_(out), clock_(clock) {}
 
   void play_up() {
     for (std::int32_t n = request_.start_frame; n <= request_.end_frame; ++n) {
@@ -51,7 +51,7 @@ class Player {
   void play_picture(const std::string& name, const std::string& extension) {
     std::string path;
     if (!picture_path(request_.animation_path, name, extension, path)) return;
-    PictureStream picture(path);
+    PictureStream picture(files_, path);
     out_ << picture;
   }
 
@@ -98,6 +98,7 @@ class Player {
     return false;
   }
 
+  platform::FileSystem& files_;
   AnimationRequest& request_;
   std::ostream& out_;
   SeedClock clock_;
@@ -117,10 +118,11 @@ void write_error_page(std::ostream& out) {
          "picture files)</body></html>" WHIRLO_PART_END;
 }
 
-std::int32_t counted_end(const AnimationRequest& request) {
+std::int32_t counted_end(platform::FileSystem& files,
+                         const AnimationRequest& request) {
   // Frames of a base name that would leave the directory do not exist.
   if (!is_confined_name(request.base_name)) return request.start_frame - 1;
-  return count_frames(request.animation_path + request.base_name,
+  return count_frames(files, request.animation_path + request.base_name,
                       request.frame_extension, request.start_frame);
 }
 
@@ -130,28 +132,39 @@ std::uint32_t clock_seconds() {
   return static_cast<std::uint32_t>(std::time(nullptr));
 }
 
-std::int32_t count_frames(const std::string& prefix,
+std::int32_t count_frames(platform::FileSystem& files,
+                          const std::string& prefix,
                           const std::string& extension, std::int32_t start) {
   std::int32_t n = start;
-  std::string path;
+  std::string path, actual;
   while (n < LAST_COUNTED_FRAME &&
          picture_path(prefix, std::to_string(n), extension, path) &&
-         platform::file_exists(path)) {
+         files.find(path, actual) != platform::EntryKind::MISSING) {
     ++n;
   }
   return n - 1;
 }
 
+std::int32_t count_frames(const std::string& prefix,
+                          const std::string& extension, std::int32_t start) {
+  return count_frames(platform::system_files(), prefix, extension, start);
+}
+
 int play_request(AnimationRequest& request, std::ostream& out,
                  std::ostream& errors, SeedClock clock) {
+  return play_request(platform::system_files(), request, out, errors, clock);
+}
+
+int play_request(platform::FileSystem& files, AnimationRequest& request,
+                 std::ostream& out, std::ostream& errors, SeedClock clock) {
   out << "HTTP/1.0 200 OK\n";
-  if (request.end_frame == -1) request.end_frame = counted_end(request);
+  if (request.end_frame == -1) request.end_frame = counted_end(files, request);
   if (request.start_frame >= request.end_frame) {
     write_error_page(out);
     write_error(errors, NO_PICTURES);
     return NO_PICTURES;
   }
-  Player player(request, out, clock);
+  Player player(files, request, out, clock);
   if (!request.animates) {
     player.play_picture(request.still_name, request.still_extension);
     return 0;

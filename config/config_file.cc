@@ -22,9 +22,9 @@ std::string config_path_in(std::string path) {
   return path;
 }
 
-std::string read_cgi_setting(const char* key, const std::string& path) {
-  return platform::read_profile_string(READ_SECTION, key, "", VALUE_CAPACITY,
-                                       path);
+std::string read_cgi_setting(const char* key, const std::string& path,
+                             platform::FileSystem& files) {
+  return files.read_profile_string(READ_SECTION, key, "", VALUE_CAPACITY, path);
 }
 
 }  // namespace config

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace config {
 
 /// The CGI program's configuration path: the current directory's
@@ -16,7 +18,9 @@ std::string config_path_in(std::string directory);
 
 /// One key of the CGI program's section, at most 254 characters, empty
 /// when missing.
-std::string read_cgi_setting(const char* key, const std::string& path);
+std::string read_cgi_setting(
+    const char* key, const std::string& path,
+    platform::FileSystem& files = platform::system_files());
 
 }  // namespace config
 

@@ -7,13 +7,13 @@
 // nothing at all.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <string_view>
 
 #include "cgi/picture_stream.h"
 #include "fuzz_support.h"
+#include "memory_files/memory_file_system.h"
 
 namespace {
 
@@ -41,14 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const bool present = choice < NAME_COUNT;
   const Name& name = NAMES[present ? choice : 0];
   const std::string path =
-      fuzz::scratch_dir() + "/" + (present ? name.suffix : "missing.GIF");
-  if (present) fuzz::write_file(path, bytes);
+      std::string("/pictures/") + (present ? name.suffix : "missing.GIF");
+  static memory_files::MemoryFileSystem files;
+  if (present) files.add_file(path, std::string(bytes));
 
   const std::string before = "HTTP/1.0 200 OK\n";
   std::ostringstream out;
   out << before;
   {
-    cgi::PictureStream picture(path);
+    cgi::PictureStream picture(files, path);
     std::ostream& chained = out << picture;
     fuzz::check(&chained == &out, "insertion returns the output stream");
     fuzz::check(picture.valid == (present && name.mime != nullptr),
@@ -68,6 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
               path + ": " + std::to_string(written.size()) +
                   " bytes written, " + std::to_string(expected.size()) +
                   " expected");
-  if (present) std::remove(path.c_str());
+  if (present) files.remove(path);
   return 0;
 }

@@ -5,7 +5,7 @@
 // Checked: a value is one piece of the text with no line end or NUL in it;
 // the answer does not change when the names change letter case or gain
 // blanks, when LF line ends become CR LF, or when a later section of the
-// same name follows; reading the text from a file through the platform
+// same name follows; reading the text as a file through a file system
 // gives the value or the default cut to capacity - 1 characters.
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "platform/platform.h"
+#include "memory_files/memory_file_system.h"
 #include "platform/posix/profile_parser.h"
 
 namespace {
@@ -58,10 +58,7 @@ std::string cut(std::string text, std::size_t capacity) {
   return text;
 }
 
-const std::string& profile_path() {
-  static const std::string path = fuzz::scratch_dir() + "/fuzz.ini";
-  return path;
-}
+const char PROFILE_PATH[] = "/etc/fuzz.ini";
 
 }  // namespace
 
@@ -98,9 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                 "the first section of a name wins", detail);
   }
 
-  fuzz::write_file(profile_path(), text);
-  std::string read = platform::read_profile_string(section, key, def, capacity,
-                                                   profile_path());
+  static memory_files::MemoryFileSystem files;
+  files.add_file(PROFILE_PATH, text);
+  std::string read =
+      files.read_profile_string(section, key, def, capacity, PROFILE_PATH);
   std::string expected;
   if (plain.found) {
     expected = cut(plain.value, capacity);

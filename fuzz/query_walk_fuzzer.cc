@@ -3,10 +3,9 @@
 // viewer animates), then the query (cut to the 254 characters that the
 // data-file reader can deliver).
 //
-// The player opens its pictures as standard file streams, so the file set
-// is real: a scratch folder made once per process, whose every file holds
-// "#" its name "#" and a few awkward bytes, and beside it sentinel files
-// that must never be sent.
+// The player reads its pictures from an in-memory file system made once per
+// process: a folder whose every file holds "#" its name "#" and a few
+// awkward bytes, and beside it sentinel files that must never be sent.
 //
 // Checked are the bounds and promises that hold whatever the query, not
 // the parser's rules (the unit and end-to-end tests pin those): parsing
@@ -19,7 +18,6 @@
 // part without it; and the walk ends.
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -28,6 +26,7 @@
 #include "cgi/player.h"
 #include "cgi/query_parser.h"
 #include "fuzz_support.h"
+#include "memory_files/memory_file_system.h"
 
 namespace {
 
@@ -52,19 +51,19 @@ const std::string NO_PICTURES =
 struct FileSet {
   std::string anim;                           // with its trailing "/"
   std::map<std::string, std::string> inside;  // name -> bytes
+  memory_files::MemoryFileSystem files;
 };
 
 std::string content_of(const std::string& tag) {
   return "#" + tag + "#\r\n\x1a" + std::string(1, '\0') + "\n-\r";
 }
 
-const FileSet& file_set() {
-  static const FileSet set = [] {
-    namespace fs = std::filesystem;
+FileSet& file_set() {
+  static FileSet set = [] {
     FileSet made;
-    const std::string root = fuzz::scratch_dir();
+    const std::string root = "/scratch";
     made.anim = root + "/anim/";
-    fs::create_directories(made.anim + "d1.gif");  // a directory, not a frame
+    made.files.add_directory(made.anim + "d1.gif");  // a directory, not a frame
     std::map<std::string, std::string> names;
     for (int n = 1; n <= 13; ++n) names["whirlo" + std::to_string(n) + ".gif"];
     for (int n : {1, 2, 3, 4, 5, 7}) names["a" + std::to_string(n) + ".gif"];
@@ -76,17 +75,16 @@ const FileSet& file_set() {
     }
     for (auto& entry : names) {
       made.inside[entry.first] = content_of(entry.first);
-      fuzz::write_file(made.anim + entry.first, made.inside[entry.first]);
+      made.files.add_file(made.anim + entry.first, made.inside[entry.first]);
     }
     // Sentinels beside and above the folder: a name that escapes finds them.
     for (const char* name : {"s1.gif", "a1.gif", "logo.gif", "out1.gif"}) {
-      fuzz::write_file(root + "/" + name,
-                       content_of(std::string("OUTSIDE ") + name));
+      made.files.add_file(root + "/" + name,
+                          content_of(std::string("OUTSIDE ") + name));
     }
-    fs::create_directories(made.anim + "sub");
     for (const char* name : {"a1.gif", "logo.gif"}) {
-      fuzz::write_file(made.anim + "sub/" + name,
-                       content_of(std::string("OUTSIDE sub/") + name));
+      made.files.add_file(made.anim + "sub/" + name,
+                          content_of(std::string("OUTSIDE sub/") + name));
     }
     return made;
   }();
@@ -216,7 +214,7 @@ void check_played(const FileSet& set, const cgi::AnimationRequest& request,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size == 0) return 0;
-  const FileSet& set = file_set();
+  FileSet& set = file_set();
   const bool animates = data[0] & 1;
   std::string query(reinterpret_cast<const char*>(data) + 1,
                     std::min(size - 1, QUERY_LIMIT));
@@ -244,7 +242,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   request.animates = animates;
   std::ostringstream body, play_errors;
-  int played = cgi::play_request(request, body, play_errors, fixed_clock);
+  int played =
+      cgi::play_request(set.files, request, body, play_errors, fixed_clock);
   check_played(set, request, played, body.str(), play_errors.str(), detail);
   return 0;
 }

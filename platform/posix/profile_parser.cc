@@ -46,4 +46,17 @@ bool find_profile_value(std::string_view text, std::string_view section,
   return false;
 }
 
+std::string profile_answer(const std::string* text, std::string_view section,
+                           std::string_view key, const std::string& def,
+                           std::size_t capacity) {
+  std::string value;
+  if (!text || !find_profile_value(*text, section, key, value)) {
+    std::size_t end = def.find_last_not_of(' ');
+    value = def.substr(0, end == std::string::npos ? 0 : end + 1);
+  }
+  if (capacity == 0) return std::string();
+  if (value.size() > capacity - 1) value.resize(capacity - 1);
+  return value;
+}
+
 }  // namespace platform

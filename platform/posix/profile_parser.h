@@ -3,6 +3,7 @@
 #ifndef WHIRLO_PLATFORM_POSIX_PROFILE_PARSER_H
 #define WHIRLO_PLATFORM_POSIX_PROFILE_PARSER_H
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,13 @@ namespace platform {
 /// key, or a key line without "=").
 bool find_profile_value(std::string_view text, std::string_view section,
                         std::string_view key, std::string& value);
+
+/// What reading the key gives: the value from `text`, or `def` without its
+/// trailing blanks when `text` is null (no file) or lacks the key; at most
+/// capacity - 1 characters.
+std::string profile_answer(const std::string* text, std::string_view section,
+                           std::string_view key, const std::string& def,
+                           std::size_t capacity);
 
 }  // namespace platform
 

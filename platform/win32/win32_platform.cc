@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "file_system.h"
 #include "platform.h"
 
 namespace platform {
@@ -13,12 +14,7 @@ const char SEPARATOR = '\\';
 std::string read_profile_string(const std::string& section,
                                 const std::string& key, const std::string& def,
                                 std::size_t capacity, const std::string& path) {
-  if (capacity == 0) return std::string();
-  std::vector<char> buffer(capacity, '\0');
-  DWORD length = GetPrivateProfileStringA(
-      section.c_str(), key.c_str(), def.c_str(), buffer.data(),
-      static_cast<DWORD>(capacity), path.c_str());
-  return std::string(buffer.data(), length < capacity ? length : capacity - 1);
+  return system_files().read_profile_string(section, key, def, capacity, path);
 }
 
 std::string profile_location(const std::string& path) {
@@ -32,7 +28,8 @@ std::string profile_location(const std::string& path) {
 }
 
 bool file_exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  std::string actual;
+  return system_files().find(path, actual) != EntryKind::MISSING;
 }
 
 bool current_directory(std::size_t capacity, std::string& directory) {
@@ -50,15 +47,7 @@ bool delete_file(const std::string& path) {
 }
 
 bool readable_file_path(const std::string& path, std::string& actual) {
-  // Only a plain file: a device or a link may block or lead anywhere.
-  const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE |
-                        FILE_ATTRIBUTE_REPARSE_POINT;
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & refused)) {
-    return false;
-  }
-  actual = path;
-  return true;
+  return system_files().find(path, actual) == EntryKind::FILE;
 }
 
 std::string writable_file_path(const std::string& path) { return path; }

@@ -7,12 +7,12 @@
 #include "cgi/messages.h"
 #include "cgi/query_parser.h"
 #include "cgi/random_generator.h"
-#include "test_support.h"
+#include "memory_dir.h"
 
 namespace {
 
 using namespace cgi;
-using test_support::TempDir;
+using test_support::MemoryDir;
 
 const char STATUS[] = "HTTP/1.0 200 OK\n";
 const char MULTIPART[] =
@@ -50,12 +50,13 @@ class PlayerTest : public ::testing::Test {
     parse_query(request, text, ignored);
     request.animates = animates;
     std::ostringstream out, errors;
-    result_ = play_request(request, out, errors, fixed_clock);
+    result_ = play_request(files_, request, out, errors, fixed_clock);
     errors_ = errors.str();
     return out.str();
   }
 
-  TempDir dir_;
+  memory_files::MemoryFileSystem files_;
+  MemoryDir dir_{files_, "/site/animation-frames/"};
   int result_ = 0;
   std::string errors_;
 };
@@ -86,11 +87,11 @@ TEST_F(PlayerTest, EmptyRangesGiveTheErrorPage) {
 TEST_F(PlayerTest, CountingStopsAtTheFirstGapAndBefore99) {
   frames(1, 3);
   frames(5, 6);
-  EXPECT_EQ(count_frames(dir_.prefix() + "F", ".GIF", 1), 3);
-  EXPECT_EQ(count_frames(dir_.prefix() + "F", ".GIF", 5), 6);
-  EXPECT_EQ(count_frames(dir_.prefix() + "F", ".GIF", 4), 3);
+  EXPECT_EQ(count_frames(files_, dir_.prefix() + "F", ".GIF", 1), 3);
+  EXPECT_EQ(count_frames(files_, dir_.prefix() + "F", ".GIF", 5), 6);
+  EXPECT_EQ(count_frames(files_, dir_.prefix() + "F", ".GIF", 4), 3);
   frames(90, 99);
-  EXPECT_EQ(count_frames(dir_.prefix() + "F", ".GIF", 90), 98);
+  EXPECT_EQ(count_frames(files_, dir_.prefix() + "F", ".GIF", 90), 98);
 }
 
 TEST_F(PlayerTest, RepeatCounts) {
@@ -147,7 +148,7 @@ TEST(RandomGenerator, KnownSequence) {
 
 TEST_F(PlayerTest, NamesThatLeaveTheDirectoryDoNotExist) {
   frames(1, 3);
-  TempDir outside;
+  MemoryDir outside{files_, "/site/outside/"};
   outside.write("SECRET.GIF", "secret");
   std::string up = parts({1, 2, 3});
   std::string head = STATUS + std::string(MULTIPART);
