@@ -19,8 +19,7 @@ std::uint64_t milliseconds(Clock::time_point time) {
           .count());
 }
 
-const Refusal STOPPING = {"503 Service Unavailable",
-                          "the service is stopping"};
+const Refusal STOPPING = {"503 Service Unavailable", "the service is stopping"};
 
 }  // namespace
 
@@ -30,9 +29,9 @@ struct FastcgiCore::Request {
   unsigned id = 0;         // its FastCGI request id
   std::unique_ptr<Run> run;
   bool started = false;
-  bool end_reported = false;   // the port tells when the run's program ends
-  bool watched = false;        // the port tells when its output grows
-  std::uint64_t spooled = 0;   // body, then output, bytes in the total
+  bool end_reported = false;  // the port tells when the run's program ends
+  bool watched = false;       // the port tells when its output grows
+  std::uint64_t spooled = 0;  // body, then output, bytes in the total
   Clock::time_point scheduled = Clock::time_point::max();
 };
 
@@ -187,8 +186,8 @@ void FastcgiCore::send(Peer& peer, std::string bytes) {
 
 void FastcgiCore::flush(Peer& peer) {
   while (peer.queued() > 0) {
-    long long done = port_.write(
-        peer.serial, std::string_view(peer.out).substr(peer.sent));
+    long long done =
+        port_.write(peer.serial, std::string_view(peer.out).substr(peer.sent));
     if (done == 0) break;
     if (done < 0) {
       peer.out.clear();

@@ -59,8 +59,7 @@ class ProgramRun : public Run {
 
 class ProgramRunMaker : public RunMaker {
  public:
-  explicit ProgramRunMaker(const ServiceOptions& options)
-      : options_(options) {}
+  explicit ProgramRunMaker(const ServiceOptions& options) : options_(options) {}
   std::unique_ptr<Run> open(const fcgi::Params& params, bool& nph,
                             Refusal& refusal) override;
 

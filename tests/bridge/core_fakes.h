@@ -113,11 +113,11 @@ struct Maker : bridge::RunMaker {
 };
 
 struct Wire {
-  std::string bytes;                  // what the web server got
-  long long room = LLONG_MAX;         // bytes it takes before blocking
-  bool failed = false;                // writes fail
+  std::string bytes;           // what the web server got
+  long long room = LLONG_MAX;  // bytes it takes before blocking
+  bool failed = false;         // writes fail
   bool closed = false;
-  bool read = true, write = false;    // what the core waits for
+  bool read = true, write = false;  // what the core waits for
 };
 
 struct FakePort : bridge::Port {
@@ -153,8 +153,8 @@ struct FakePort : bridge::Port {
 
 // One request id's records as the web server read them.
 struct Answer {
-  std::string out;      // STDOUT content
-  int ends = 0;         // END_REQUEST records
+  std::string out;  // STDOUT content
+  int ends = 0;     // END_REQUEST records
   std::uint32_t app_status = 0;
   bool after_end = false;  // STDOUT came after an END_REQUEST
 };
@@ -190,8 +190,8 @@ inline std::string request(unsigned id, const std::string& script,
                            const std::string& body = "", bool keep = true) {
   using namespace bridge::fcgi;
   std::string out, pairs;
-  std::string begin_body = {0, 1, static_cast<char>(keep ? 1 : 0), 0,
-                            0, 0, 0, 0};
+  std::string begin_body = {0, 1, static_cast<char>(keep ? 1 : 0), 0, 0, 0,
+                            0, 0};
   append_stream(out, BEGIN_REQUEST, id, begin_body);
   append_pair(pairs, "SCRIPT_FILENAME", script);
   append_stream(out, PARAMS, id, pairs);

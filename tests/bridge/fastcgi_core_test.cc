@@ -27,9 +27,7 @@ class Core : public ::testing::Test {
             Clock::time_point now = T0) {
     core().received(connection, bytes, now);
   }
-  fakes::Wire& wire(std::uint64_t connection) {
-    return port.wires[connection];
-  }
+  fakes::Wire& wire(std::uint64_t connection) { return port.wires[connection]; }
   std::map<unsigned, fakes::Answer> answers(std::uint64_t connection) {
     return decode(wire(connection).bytes);
   }
