@@ -12,18 +12,13 @@
 
 #include "environment.h"
 #include "os.h"
+#include "refusal.h"
 #include "service_options.h"
 #include "settings.h"
 #include "spool.h"
 #include "stream.h"
 
 namespace bridge {
-
-/// The bridge's own answer instead of the program's.
-struct Refusal {
-  std::string status;  // "502 Bad Gateway"
-  std::string reason;  // one line, for the client and the log
-};
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -70,9 +65,6 @@ bool start_job(Job& job, std::uint64_t body_length, Child& child,
 /// the output cap). True with `refusal` filled when the client is to get
 /// the bridge's answer because nothing of the program's was sent.
 bool judge_run(const Job& job, const RelayReport& report, Refusal& refusal);
-
-/// Writes one line to the server's error log.
-void log_line(const std::string& text);
 
 }  // namespace bridge
 
