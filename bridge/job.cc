@@ -11,11 +11,16 @@
 
 namespace bridge {
 
+// One write per line: bridges started side by side share the server's log,
+// and lines written in pieces would interleave.
 void log_line(const std::string& text) {
   const std::string& request = logged_request();
-  std::cerr << "wincgi-bridge: "
-            << (request.empty() ? "" : "[" + request + "] ") << text
-            << std::endl;
+  std::string line = "wincgi-bridge: ";
+  if (!request.empty()) line += "[" + request + "] ";
+  line += text;
+  line += '\n';
+  std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
+  std::cerr.flush();
 }
 
 namespace {
