@@ -133,9 +133,11 @@ void Server::run() {
       if (stop_fd() >= 0) epoll_ctl(epoll_, EPOLL_CTL_DEL, stop_fd(), nullptr);
     }
     if (core_.done(now)) break;
-    int count =
-        epoll_wait(epoll_, events.data(), static_cast<int>(events.size()),
-                   timeout_ms(core_.wake_time(), now));
+    int timeout = timeout_ms(core_.wake_time(), now);
+    if (collect_killed_children(false) > 0 && (timeout < 0 || timeout > 20))
+      timeout = 20;  // killed programs are collected soon after they end
+    int count = epoll_wait(epoll_, events.data(),
+                           static_cast<int>(events.size()), timeout);
     if (count < 0 && errno != EINTR) {
       log_line(std::string("FastCGI event wait failed: ") +
                std::strerror(errno));
@@ -301,13 +303,16 @@ void Server::unwatch_output(std::uint64_t request) {
 
 int serve_fastcgi(int listener, const ServiceOptions& options) {
   prepare_process();
-  Server server(listener, options);
-  if (!server.open()) {
-    log_line(std::string("cannot set up the FastCGI event loop: ") +
-             std::strerror(errno));
-    return 1;
-  }
-  server.run();
+  {
+    Server server(listener, options);
+    if (!server.open()) {
+      log_line(std::string("cannot set up the FastCGI event loop: ") +
+               std::strerror(errno));
+      return 1;
+    }
+    server.run();
+  }  // every program is ended here
+  collect_killed_children(true);
   return 0;
 }
 

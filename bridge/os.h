@@ -12,8 +12,9 @@ namespace bridge {
 
 struct Child;
 
-/// Ends the child and everything it started, and collects it. Does nothing
-/// once it has been collected.
+/// Ends the child and everything it started, and collects it (on POSIX
+/// without waiting: one that has not ended yet is collected later). Does
+/// nothing once it has been collected.
 void kill_child(Child& child);
 
 /// A started program; it is ended and collected when its Child goes. Only

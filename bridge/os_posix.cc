@@ -300,14 +300,37 @@ ChildState poll_child(Child& child, ProgramExit& exit) {
   return ChildState::EXITED;
 }
 
+// Killed programs not collected yet: the FastCGI loop must not wait for a
+// kill to take effect, so it collects them later.
+std::vector<pid_t>& killed_children() {
+  static std::vector<pid_t> pids;
+  return pids;
+}
+
 void kill_child(Child& child) {
   if (child.id <= 0) return;
   pid_t pid = static_cast<pid_t>(child.id);
   kill(-pid, SIGKILL);
   kill(pid, SIGKILL);
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  pid_t done;
+  while ((done = waitpid(pid, nullptr, WNOHANG)) < 0 && errno == EINTR) {
   }
+  if (done == 0) killed_children().push_back(pid);
   forget_child(child);
+}
+
+std::size_t collect_killed_children(bool wait) {
+  std::vector<pid_t>& pids = killed_children();
+  std::size_t kept = 0;
+  for (pid_t pid : pids) {
+    pid_t done;
+    while ((done = waitpid(pid, nullptr, wait ? 0 : WNOHANG)) < 0 &&
+           errno == EINTR) {
+    }
+    if (done == 0) pids[kept++] = pid;
+  }
+  pids.resize(kept);
+  return kept;
 }
 
 std::uint64_t file_size(const std::string& path) {

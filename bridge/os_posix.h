@@ -17,6 +17,10 @@ int stop_fd();
 /// does this itself the first time it is used with a root.
 std::size_t sweep_temp_root(const std::string& root);
 
+/// Collects killed programs that had not ended when kill_child returned
+/// (waiting for them when `wait`); returns how many are still to collect.
+std::size_t collect_killed_children(bool wait);
+
 }  // namespace bridge
 
 #endif  // WHIRLO_BRIDGE_OS_POSIX_H
