@@ -115,7 +115,10 @@ int choose_in_index(const char* keyword) {
   if (!button) return std::fprintf(stderr, "no Index button\n"), 1;
   PostMessageA(button, BM_CLICK, 0, 0);
   HWND sheet = wait_for_window("Help topics");
-  HWND list = sheet ? child(sheet, "ListBox") : nullptr;
+  // The sheet has its title before its pages have their controls.
+  HWND list = nullptr;
+  if (sheet)
+    wait_until([&] { return (list = child(sheet, "ListBox")) != nullptr; });
   if (!list) return std::fprintf(stderr, "no Index list\n"), 1;
   // The sheet fills its list a while after it opens.
   LRESULT at = LB_ERR;
