@@ -2,6 +2,7 @@
 test and assertions on exit code, messages and the output file."""
 
 import os
+import time
 import unittest
 
 from lib.responses import exit_code, message
@@ -77,6 +78,13 @@ class SiteTestCase(unittest.TestCase):
         before = self.site.snapshot()
         result = self.site.run([self.site.host(data)], output=output,
                                traced=traced)
+        if self.site.emulated:
+            # Wine's server may finish a deletion just after the program's
+            # end has been reported.
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline and any(
+                    p and os.path.isfile(p) for p in (data, content)):
+                time.sleep(0.02)
         after = self.site.snapshot()
         self.assertIsNotNone(result.code, "timed out: %r" % result)
         self.assertGreaterEqual(result.code, 0, "killed by a signal: %r" % result)
