@@ -42,14 +42,6 @@ std::uint64_t serial_of(std::uint64_t data) {
   return data & ((std::uint64_t(1) << 56) - 1);
 }
 
-int timeout_ms(Clock::time_point due, Clock::time_point now) {
-  if (due == Clock::time_point::max()) return -1;
-  if (due <= now) return 0;
-  auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
-  return static_cast<int>(std::min<long long>(ms + 1, 1 << 30));
-}
-
 // Every run is made by ProgramRunMaker, so the core's runs are ProgramRuns.
 ProgramRun& program(Run& run) { return static_cast<ProgramRun&>(run); }
 

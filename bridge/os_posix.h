@@ -3,10 +3,23 @@
 #ifndef WHIRLO_BRIDGE_OS_POSIX_H
 #define WHIRLO_BRIDGE_OS_POSIX_H
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <string>
 
 namespace bridge {
+
+/// Milliseconds from `now` until `due` for poll and epoll_wait, rounded up
+/// so that a wait never ends before it; -1 (no end) for time_point::max().
+inline int timeout_ms(std::chrono::steady_clock::time_point due,
+                      std::chrono::steady_clock::time_point now) {
+  if (due == std::chrono::steady_clock::time_point::max()) return -1;
+  if (due <= now) return 0;
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+  return static_cast<int>(std::min<long long>(ms + 1, 1 << 30));
+}
 
 /// A descriptor that becomes readable when the bridge is asked to stop
 /// (after prepare_process); -1 when there is none.

@@ -52,14 +52,6 @@ class OutputWatch {
   bool failed_ = false;
 };
 
-int timeout_ms(Clock::time_point wake, Clock::time_point now) {
-  if (wake == Clock::time_point::max()) return -1;
-  if (wake <= now) return 0;
-  auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
-  return static_cast<int>(std::min<long long>(ms + 1, 1 << 30));
-}
-
 void wait_for_events(Stream& stream, OutputWatch& watch) {
   pollfd fds[4];
   nfds_t count = 0;
