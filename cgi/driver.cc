@@ -1,15 +1,12 @@
 #include "driver.h"
 
-#include "access_list.h"
-#include "animation_request.h"
+#include "animation_setup.h"
 #include "cgi_request.h"
 #include "command_tail.h"
 #include "config/config_file.h"
-#include "config/config_names.h"
 #include "messages.h"
 #include "platform/platform.h"
 #include "player.h"
-#include "query_parser.h"
 #include "text/product.h"
 
 namespace cgi {
@@ -18,13 +15,6 @@ namespace {
 constexpr char RUN_BOX_TEXT[] =
     WHIRLO_PRODUCT " error WHL1001 (cannot be executed from RUN box).";
 constexpr char RUN_BOX_TITLE[] = WHIRLO_PRODUCT " for Windows CGI 1.3 servers";
-
-bool allowed(const std::string& value, const char* list_key,
-             const CgiProcess& process) {
-  std::string list =
-      config::read_cgi_setting(list_key, process.config_path, process.files);
-  return list_allows(value, list);
-}
 
 bool open_output(CgiProcess& process, const std::string& path) {
   if (path.empty()) return false;
@@ -50,20 +40,15 @@ int run_request(const std::string& tail, CgiProcess& process) {
     write_error(process.errors, cgi.error_code);
     return cgi.error_code;
   }
-  if (!allowed(cgi.referer, config::ALLOW_ONLY, process)) {
-    write_error(process.errors, REFERER_REFUSED);
-    return REFERER_REFUSED;
-  }
   AnimationRequest request;
-  load_request_defaults(request, process.config_path, process.files);
-  if (int result = parse_query(request, cgi.query_string, process.errors)) {
+  if (int result = set_up_animation(cgi, process.config_path, process.files,
+                                    process.errors, request)) {
     return result;
   }
   if (!open_output(process, cgi.output_file)) {
     write_error(process.errors, NO_OUTPUT_FILE);
     return NO_OUTPUT_FILE;
   }
-  request.animates = allowed(cgi.user_agent, config::ALLOW_VIEWER, process);
   // After 1005 the stream stays open; its buffer is written out when the
   // process ends.
   if (int result = play_request(process.files, request, process.output_stream,

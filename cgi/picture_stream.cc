@@ -31,6 +31,10 @@ PictureStream::PictureStream(platform::FileSystem& files,
 PictureStream::PictureStream(const std::string& path)
     : PictureStream(platform::system_files(), path) {}
 
+std::string PictureStream::header_line() const {
+  return std::string("Content-type: ") + MIME_TYPES[type];
+}
+
 std::ostream& operator<<(std::ostream& out, PictureStream& picture) {
   if (!picture.valid) return out;
   out << "Content-type: " << MIME_TYPES[picture.type] << "\n\n";

@@ -6,6 +6,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "platform/file_system.h"
 
@@ -27,6 +28,13 @@ class PictureStream {
 
   bool valid = false;
   PictureType type = PICTURE_GIF;
+
+  /// The part's header line without its line end: "Content-type: image/gif".
+  std::string header_line() const;
+  /// The file's bytes, for a caller that writes the part itself.
+  std::unique_ptr<platform::FileReader> take_reader() {
+    return std::move(reader_);
+  }
 
  private:
   friend std::ostream& operator<<(std::ostream& out, PictureStream& picture);

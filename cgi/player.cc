@@ -1,109 +1,17 @@
 #include "player.h"
 
 #include <ctime>
+#include <utility>
 
 #include "messages.h"
 #include "picture_path.h"
 #include "picture_stream.h"
-#include "random_generator.h"
 #include "text/product.h"
 
 namespace cgi {
 namespace {
 
 constexpr std::int32_t LAST_COUNTED_FRAME = 99;
-
-class Player {
- public:
-  Player(platform::FileSystem& files, AnimationRequest& request,
-         std::ostream& out, SeedClock clock)
-      : files_(files), request_(request), out_(out), clock_(clock) {}
-
-  void play_up() {
-    for (std::int32_t n = request_.start_frame; n <= request_.end_frame; ++n) {
-      play_frame(n);
-    }
-  }
-
-  void play_down() {
-    for (std::int32_t n = request_.end_frame; n >= request_.start_frame; --n) {
-      play_frame(n);
-    }
-  }
-
-  // The end frame itself is never drawn.
-  void play_random_run() {
-    random_.seed(clock_());
-    std::int32_t count = request_.end_frame - request_.start_frame + 1;
-    for (std::int32_t k = 0; k < count; ++k) play_frame(random_frame());
-  }
-
-  void play_random_frame() {
-    random_.seed(clock_());
-    play_frame(random_frame());
-  }
-
-  void play_frame(std::int32_t n) {
-    play_picture(request_.base_name + std::to_string(n),
-                 request_.frame_extension);
-  }
-
-  void play_picture(const std::string& name, const std::string& extension) {
-    std::string path;
-    if (!picture_path(request_.animation_path, name, extension, path)) return;
-    PictureStream picture(files_, path);
-    out_ << picture;
-  }
-
-  void walk() {
-    std::size_t entry = 0;
-    while (request_.steps[entry] != STEP_END) {
-      std::int32_t v = request_.steps[entry];
-      if (v >= 1 && v <= 9) {
-        request_.steps[entry] = v - 1;
-        entry = 0;
-        continue;
-      }
-      if (!play_step(v)) return;
-      ++entry;
-    }
-  }
-
- private:
-  std::int32_t random_frame() {
-    std::int32_t span = request_.end_frame - request_.start_frame;
-    return request_.start_frame + random_.next() % span;
-  }
-
-  // False for a value that ends the walk (a count of 10 or more).
-  bool play_step(std::int32_t v) {
-    switch (v) {
-      case STEP_UP: play_up(); return true;
-      case STEP_DOWN: play_down(); return true;
-      case STEP_RANDOM_RUN: play_random_run(); return true;
-      case STEP_RANDOM_FRAME: play_random_frame(); return true;
-      default: break;
-    }
-    if (v >= STEP_FRAME_BASE && v < STEP_FRAME_BASE + 100) {
-      play_frame(v - STEP_FRAME_BASE);
-      return true;
-    }
-    if (v >= STEP_NAMED_BASE && v < STEP_NAMED_BASE + MAX_STEPS) {
-      if (const NamedPicture* named =
-              request_.named_pictures[v - STEP_NAMED_BASE].get()) {
-        play_picture(named->name, named->extension);
-      }
-      return true;
-    }
-    return false;
-  }
-
-  platform::FileSystem& files_;
-  AnimationRequest& request_;
-  std::ostream& out_;
-  SeedClock clock_;
-  RandomGenerator random_;
-};
 
 bool single_picture(const AnimationRequest& request) {
   std::int32_t first = request.steps[0];
@@ -155,24 +63,146 @@ int play_request(AnimationRequest& request, std::ostream& out,
   return play_request(platform::system_files(), request, out, errors, clock);
 }
 
-int play_request(platform::FileSystem& files, AnimationRequest& request,
-                 std::ostream& out, std::ostream& errors, SeedClock clock) {
+Playback::Playback(platform::FileSystem& files, AnimationRequest& request,
+                   SeedClock clock)
+    : files_(files), request_(request), clock_(std::move(clock)) {}
+
+int Playback::begin(std::ostream& out, std::ostream& errors) {
+  mode_ = Mode::DONE;
   out << "HTTP/1.0 200 OK\n";
-  if (request.end_frame == -1) request.end_frame = counted_end(files, request);
-  if (request.start_frame >= request.end_frame) {
+  if (request_.end_frame == -1)
+    request_.end_frame = counted_end(files_, request_);
+  if (request_.start_frame >= request_.end_frame) {
     write_error_page(out);
     write_error(errors, NO_PICTURES);
     return NO_PICTURES;
   }
-  Player player(files, request, out, clock);
-  if (!request.animates) {
-    player.play_picture(request.still_name, request.still_extension);
+  if (!request_.animates) {
+    mode_ = Mode::STILL;
     return 0;
   }
-  if (!single_picture(request)) {
+  if (!single_picture(request_)) {
     out << "Content-type: " WHIRLO_PUSH_TYPE "\n" WHIRLO_PART_END;
   }
-  player.walk();
+  mode_ = Mode::WALK;
+  return 0;
+}
+
+bool Playback::next(std::string& path) {
+  std::string name, extension;
+  while (next_name(name, extension)) {
+    if (picture_path(request_.animation_path, name, extension, path))
+      return true;
+  }
+  return false;
+}
+
+void Playback::frame_name(std::int32_t n, std::string& name,
+                          std::string& extension) {
+  name = request_.base_name + std::to_string(n);
+  extension = request_.frame_extension;
+}
+
+// The end frame itself is never drawn.
+std::int32_t Playback::random_frame() {
+  std::int32_t span = request_.end_frame - request_.start_frame;
+  return request_.start_frame + random_.next() % span;
+}
+
+// The step table: a count of 1 to 9 counts itself down and walks the table
+// again from its start; at 0 (the end) or a value that is no step (a count
+// of 10 or more) the walk ends.
+bool Playback::next_name(std::string& name, std::string& extension) {
+  if (mode_ == Mode::STILL) {
+    mode_ = Mode::DONE;
+    name = request_.still_name;
+    extension = request_.still_extension;
+    return true;
+  }
+  if (mode_ != Mode::WALK) return false;
+  for (;;) {
+    switch (run_) {
+      case Run::UP:
+        if (frame_ <= request_.end_frame) {
+          frame_name(frame_++, name, extension);
+          return true;
+        }
+        break;
+      case Run::DOWN:
+        if (frame_ >= request_.start_frame) {
+          frame_name(frame_--, name, extension);
+          return true;
+        }
+        break;
+      case Run::RANDOM:
+        if (left_ > 0) {
+          --left_;
+          frame_name(random_frame(), name, extension);
+          return true;
+        }
+        break;
+      case Run::NONE: break;
+    }
+    if (run_ != Run::NONE) {
+      run_ = Run::NONE;
+      ++entry_;
+    }
+    std::int32_t v = request_.steps[entry_];
+    if (v >= 1 && v <= 9) {
+      request_.steps[entry_] = v - 1;
+      entry_ = 0;
+      continue;
+    }
+    switch (v) {
+      case STEP_END: mode_ = Mode::DONE; return false;
+      case STEP_UP:
+        run_ = Run::UP;
+        frame_ = request_.start_frame;
+        continue;
+      case STEP_DOWN:
+        run_ = Run::DOWN;
+        frame_ = request_.end_frame;
+        continue;
+      case STEP_RANDOM_RUN:
+        random_.seed(clock_());
+        run_ = Run::RANDOM;
+        left_ = request_.end_frame - request_.start_frame + 1;
+        continue;
+      case STEP_RANDOM_FRAME:
+        random_.seed(clock_());
+        ++entry_;
+        frame_name(random_frame(), name, extension);
+        return true;
+      default: break;
+    }
+    ++entry_;
+    if (v >= STEP_FRAME_BASE && v < STEP_FRAME_BASE + 100) {
+      frame_name(v - STEP_FRAME_BASE, name, extension);
+      return true;
+    }
+    if (v >= STEP_NAMED_BASE && v < STEP_NAMED_BASE + MAX_STEPS) {
+      if (const NamedPicture* named =
+              request_.named_pictures[v - STEP_NAMED_BASE].get()) {
+        name = named->name;
+        extension = named->extension;
+        return true;
+      }
+      continue;
+    }
+    mode_ = Mode::DONE;
+    return false;
+  }
+}
+
+int play_request(platform::FileSystem& files, AnimationRequest& request,
+                 std::ostream& out, std::ostream& errors, SeedClock clock) {
+  Playback playback(files, request, std::move(clock));
+  if (int result = playback.begin(out, errors)) return result;
+  std::string path;
+  while (playback.next(path)) {
+    PictureStream picture(files, path);
+    out << picture;
+  }
   return 0;
 }
 

@@ -15,6 +15,8 @@ std::string locate_config_path();
 
 /// The same lookup from `directory` instead of the current directory.
 std::string config_path_in(std::string directory);
+/// The same, with the existence asked of `files`.
+std::string config_path_in(std::string directory, platform::FileSystem& files);
 
 /// One key of the CGI program's section, at most 254 characters, empty
 /// when missing.
