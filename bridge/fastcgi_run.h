@@ -59,6 +59,12 @@ class Run {
   /// the run's was sent).
   virtual End end(Refusal& refusal) = 0;
 
+  /// What the event loop can wait on, where the run has it: a descriptor
+  /// that is readable once its program has ended (-1: none), and the file
+  /// whose growth is its output ("": none).
+  virtual int end_event() const { return -1; }
+  virtual std::string output_file() const { return std::string(); }
+
   /// Errors are answered as an NPH script would.
   virtual bool nph() const = 0;
   /// For the log: what ran.

@@ -17,8 +17,8 @@
 
 #include "fastcgi_core.h"
 #include "listener_posix.h"
+#include "os.h"
 #include "os_posix.h"
-#include "program_run.h"
 
 namespace bridge {
 namespace {
@@ -42,16 +42,12 @@ std::uint64_t serial_of(std::uint64_t data) {
   return data & ((std::uint64_t(1) << 56) - 1);
 }
 
-// Every run is made by ProgramRunMaker, so the core's runs are ProgramRuns.
-ProgramRun& program(Run& run) { return static_cast<ProgramRun&>(run); }
-
 class Server : public Port {
  public:
-  Server(int listener, const ServiceOptions& options)
+  Server(int listener, const ServiceOptions& options, RunMaker& maker)
       : listener_(listener),
         options_(options),
-        maker_(options),
-        core_(options.limits, maker_, *this) {}
+        core_(options.limits, maker, *this) {}
   ~Server() override;
   bool open();
   void run();
@@ -80,7 +76,6 @@ class Server : public Port {
   std::map<std::uint64_t, int> fds_;       // connection -> socket
   std::map<int, std::uint64_t> watched_;   // inotify watch -> request
   std::map<std::uint64_t, int> watch_of_;  // request -> inotify watch
-  ProgramRunMaker maker_;
   FastcgiCore core_;
 };
 
@@ -267,16 +262,16 @@ void Server::accept(bool on) {
 // The program's end descriptor closes with the run, which takes it out of
 // epoll.
 bool Server::started(std::uint64_t request, Run& run) {
-  int ended = program(run).end_event();
+  int ended = run.end_event();
   if (ended < 0) return false;
   watch(ended, tag(PROGRAM, request), EPOLLIN);
   return true;
 }
 
 bool Server::watch_output(std::uint64_t request, Run& run) {
-  if (watches_ < 0) return false;
-  int wd = inotify_add_watch(watches_, program(run).output_path().c_str(),
-                             IN_MODIFY | IN_CLOSE_WRITE);
+  std::string file = run.output_file();
+  if (watches_ < 0 || file.empty()) return false;
+  int wd = inotify_add_watch(watches_, file.c_str(), IN_MODIFY | IN_CLOSE_WRITE);
   if (wd < 0) return false;
   watched_[wd] = request;
   watch_of_[request] = wd;
@@ -293,10 +288,11 @@ void Server::unwatch_output(std::uint64_t request) {
 
 }  // namespace
 
-int serve_fastcgi(int listener, const ServiceOptions& options) {
+int serve_fastcgi(int listener, const ServiceOptions& options,
+                  RunMaker& maker) {
   prepare_process();
   {
-    Server server(listener, options);
+    Server server(listener, options, maker);
     if (!server.open()) {
       log_line(std::string("cannot set up the FastCGI event loop: ") +
                std::strerror(errno));

@@ -11,11 +11,22 @@
 
 namespace bridge {
 
+namespace {
+
+std::string& log_name() {
+  static std::string name = "wincgi-bridge";
+  return name;
+}
+
+}  // namespace
+
+void set_log_name(const std::string& name) { log_name() = name; }
+
 // One write per line: bridges started side by side share the server's log,
 // and lines written in pieces would interleave.
 void log_line(const std::string& text) {
   const std::string& request = logged_request();
-  std::string line = "wincgi-bridge: ";
+  std::string line = log_name() + ": ";
   if (!request.empty()) line += "[" + request + "] ";
   line += text;
   line += '\n';

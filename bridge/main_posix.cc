@@ -11,8 +11,7 @@
 #include "check.h"
 #include "listener_posix.h"
 #include "run.h"
-#include "service_command.h"
-#include "text/product.h"
+#include "program_service.h"
 
 namespace {
 
@@ -21,32 +20,6 @@ const char HOW_TO_RUN[] =
     "server runs it once per request, or it serves FastCGI with\n"
     "  wincgi-bridge --fastcgi unix:PATH --program PATH\n"
     "See wincgi-bridge --help and wincgi-bridge(8).\n";
-
-int serve(int argc, char** argv, int inherited) {
-  bridge::ServiceCommand command;
-  std::string problem;
-  if (!bridge::parse_service_command(
-          std::vector<std::string>(argv + 1, argv + argc), command, problem)) {
-    std::cerr << "wincgi-bridge: " << problem << "\n"
-              << "Try wincgi-bridge --help." << std::endl;
-    return 2;
-  }
-  if (command.help) {
-    std::cout << bridge::service_usage();
-    return 0;
-  }
-  if (command.version) {
-    std::cout << "wincgi-bridge (" WHIRLO_PRODUCT ")" << std::endl;
-    return 0;
-  }
-  if (inherited < 0 && command.options.address.empty()) {
-    std::cerr << "wincgi-bridge: no --fastcgi ADDRESS and no listening "
-                 "socket as standard input\n"
-              << HOW_TO_RUN;
-    return 2;
-  }
-  return bridge::run_service(std::move(command), inherited);
-}
 
 }  // namespace
 
@@ -59,7 +32,12 @@ int main(int argc, char** argv) {
   int inherited = bridge::is_listening_socket(0) ? 0 : -1;
   if (argc >= 2 && argc <= 3 && std::string(argv[1]) == "--check")
     return bridge::check_installation(argc == 3 ? argv[2] : argv[0], std::cout);
-  if (argc > 1 || inherited >= 0) return serve(argc, argv, inherited);
+  if (argc > 1 || inherited >= 0) {
+    bridge::ProgramService service;
+    return bridge::service_main(
+        std::vector<std::string>(argv + 1, argv + argc), inherited, service,
+        HOW_TO_RUN);
+  }
   if (isatty(0)) {
     std::cerr << HOW_TO_RUN;
     return 2;

@@ -45,10 +45,8 @@ class ProgramRun : public Run {
   bool nph() const override { return job_.nph; }
   std::string name() const override { return job_.program; }
 
-  /// What the event loop waits on: the program's end (-1 when it cannot)
-  /// and the file whose growth is its output.
-  int end_event() const { return stream_->child().event; }
-  const std::string& output_path() const { return stream_->output_path(); }
+  int end_event() const override { return stream_->child().event; }
+  std::string output_file() const override { return stream_->output_path(); }
 
  private:
   const Limits& limits_;

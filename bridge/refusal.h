@@ -12,8 +12,12 @@ struct Refusal {
   std::string reason;  // one line, for the client and the log
 };
 
-/// Writes one line to the server's error log.
+/// Writes one line to the server's error log: "NAME: [REQUEST] TEXT".
 void log_line(const std::string& text);
+
+/// The program's name that starts each log line ("wincgi-bridge" unless
+/// set).
+void set_log_name(const std::string& name);
 
 }  // namespace bridge
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 
 #include "fastcgi_server.h"
 #include "job.h"
@@ -14,23 +15,17 @@
 #include "os.h"
 #include "os_posix.h"
 #include "settings.h"
+#include "text/product.h"
 
 namespace bridge {
 namespace {
 
 constexpr std::uint64_t MAX_ID = 0xfffffffe;  // (uid_t)-1 means "unchanged"
 
-const char USAGE[] =
-    "usage: wincgi-bridge                 run by a CGI/1.1 server, one "
-    "request\n"
-    "       wincgi-bridge --fastcgi unix:PATH|ADDRESS:PORT --program PATH "
-    "[options]\n"
-    "       wincgi-bridge --program PATH [options]   (listening socket as "
-    "standard input)\n"
-    "\n"
-    "FastCGI service options:\n"
-    "  --program PATH       a program it may run (repeatable)\n"
-    "  --programs DIR       it may run every program in DIR (repeatable)\n"
+const char COMMON_OPTIONS[] =
+    "  --fastcgi unix:PATH|ADDRESS:PORT  the socket to listen on (else a "
+    "listening\n"
+    "                       socket as standard input)\n"
     "  --allow-remote       listen on an address other than loopback\n"
     "  --allowed-clients A[,A...]  only these IPv4 peers (default: any)\n"
     "  --peer-user NAME     unix socket: only NAME's (and root's) "
@@ -43,11 +38,10 @@ const char USAGE[] =
     "  --socket-owner USER[:GROUP]  owner of the socket it makes\n"
     "  --help, --version\n";
 
-std::string describe_list(const std::vector<std::string>& items) {
-  std::string text;
-  for (const std::string& item : items)
-    text += (text.empty() ? "" : ", ") + item;
-  return text;
+bool is_unused_limit(const ServiceFront& front, const std::string& name) {
+  for (const std::string& unused : front.unused_limits())
+    if (name == unused) return true;
+  return false;
 }
 
 bool parse_clients(const std::string& text, ServiceOptions& options,
@@ -79,14 +73,11 @@ bool parse_mode(const std::string& text, long& mode, std::string& problem) {
 
 // An option with a value.
 bool take_option(const std::string& name, const std::string& value,
-                 ServiceCommand& command, std::string& problem) {
+                 ServiceFront& front, ServiceCommand& command,
+                 std::string& problem) {
   ServiceOptions& options = command.options;
   if (name == "--fastcgi") {
     options.address = value;
-  } else if (name == "--program") {
-    command.programs.push_back(value);
-  } else if (name == "--programs") {
-    command.program_folders.push_back(value);
   } else if (name == "--allowed-clients") {
     return parse_clients(value, options, problem);
   } else if (name == "--peer-user") {
@@ -101,7 +92,10 @@ bool take_option(const std::string& name, const std::string& value,
     command.socket_owner = value;
   } else {
     bool known = false;
-    if (set_limit(name.substr(2), value, options.limits, known, problem))
+    if (front.take_option(name, value, known, problem)) return true;
+    if (known) return false;
+    if (!is_unused_limit(front, name.substr(2)) &&
+        set_limit(name.substr(2), value, options.limits, known, problem))
       return true;
     if (!known) problem = "unknown option " + name;
     return false;
@@ -156,38 +150,6 @@ bool resolve_socket_owner(const std::string& owner, ServiceOptions& options,
   return group_id(owner.substr(colon + 1), options.socket_gid, problem);
 }
 
-bool resolve_programs(const ServiceCommand& command, ServiceOptions& options,
-                      std::string& problem) {
-  for (const std::string& program : command.programs) {
-    std::string path = canonical_path(program);
-    if (path.empty() || access(path.c_str(), X_OK) != 0) {
-      problem = "--program " + program + ": not an executable file";
-      return false;
-    }
-    options.programs.push_back(path);
-  }
-  for (const std::string& folder : command.program_folders) {
-    std::string path = canonical_path(folder);
-    if (path.empty()) {
-      problem = "--programs " + folder + ": no such folder";
-      return false;
-    }
-    options.program_folders.push_back(path);
-  }
-  // Without either, the program its own environment names, when absolute.
-  const std::string& own = options.settings.program;
-  if (options.programs.empty() && options.program_folders.empty() &&
-      is_absolute(own) && !canonical_path(own).empty())
-    options.programs.push_back(canonical_path(own));
-  if (options.programs.empty() && options.program_folders.empty()) {
-    problem =
-        "no program to serve: name it with --program PATH (or --programs "
-        "DIR)";
-    return false;
-  }
-  return true;
-}
-
 // setgroups, setgid, setuid, each checked, then that root cannot come back.
 bool drop_privileges(const ServiceCommand& command, std::string& problem) {
   long long uid = -1, gid = -1;
@@ -216,10 +178,11 @@ bool drop_privileges(const ServiceCommand& command, std::string& problem) {
   return true;
 }
 
-bool prepare(ServiceCommand& command, std::string& problem) {
+bool prepare(ServiceCommand& command, ServiceFront& front,
+             std::string& problem) {
   ServiceOptions& options = command.options;
   if (!read_settings(environment(), options.settings, problem)) return false;
-  if (!resolve_programs(command, options, problem)) return false;
+  if (!front.prepare(options, problem)) return false;
   long long unused = -1;
   if (!command.peer_user.empty() &&
       !user_id(command.peer_user, options.peer_uid, unused, problem))
@@ -235,21 +198,18 @@ bool prepare(ServiceCommand& command, std::string& problem) {
   return true;
 }
 
-void log_start(const ServiceCommand& command, const Listener& listener) {
-  const ServiceOptions& options = command.options;
-  std::string line = "FastCGI service on " + listener.name + " as user " +
-                     std::to_string(geteuid()) + ", serving ";
-  if (!options.programs.empty()) line += describe_list(options.programs);
-  if (!options.program_folders.empty())
-    line += std::string(options.programs.empty() ? "" : " and ") +
-            "the programs in " + describe_list(options.program_folders);
-  log_line(line);
+void log_start(const ServiceCommand& command, const ServiceFront& front,
+               const Listener& listener) {
+  log_line("FastCGI service on " + listener.name + " as user " +
+           std::to_string(geteuid()) + ", serving " +
+           front.serving(command.options));
 }
 
 }  // namespace
 
 bool parse_service_command(const std::vector<std::string>& words,
-                           ServiceCommand& command, std::string& problem) {
+                           ServiceFront& front, ServiceCommand& command,
+                           std::string& problem) {
   for (std::size_t at = 0; at < words.size(); ++at) {
     const std::string& word = words[at];
     if (word == "--help") {
@@ -266,24 +226,28 @@ bool parse_service_command(const std::vector<std::string>& words,
     } else if (at + 1 >= words.size()) {
       problem = word + " needs a value";
       return false;
-    } else if (!take_option(word, words[++at], command, problem)) {
+    } else if (!take_option(word, words[++at], front, command, problem)) {
       return false;
     }
   }
   return true;
 }
 
-std::string service_usage() {
-  std::string text = USAGE;
+std::string service_usage(const ServiceFront& front) {
+  std::string text = front.usage();
+  text += COMMON_OPTIONS;
   text += "\nLimits (--NAME VALUE):\n";
-  for (const std::string& line : limit_help()) text += "  " + line + "\n";
+  for (const std::string& line : limit_help()) {
+    std::string name = line.substr(2, line.find(' ') - 2);
+    if (!is_unused_limit(front, name)) text += "  " + line + "\n";
+  }
   return text;
 }
 
-int run_service(ServiceCommand command, int inherited) {
+int run_service(ServiceCommand command, int inherited, ServiceFront& front) {
   std::string problem;
   Listener listener;
-  bool ok = prepare(command, problem) &&
+  bool ok = prepare(command, front, problem) &&
             (inherited >= 0
                  ? adopt_listener(inherited, command.options, listener, problem)
                  : open_listener(command.options, listener, problem)) &&
@@ -293,16 +257,46 @@ int run_service(ServiceCommand command, int inherited) {
     remove_listener(listener);
     return 1;
   }
-  const std::string& root = command.options.settings.temp_root;
-  std::size_t swept =
-      sweep_temp_root(root.empty() ? default_temp_root() : root);
-  if (swept > 0)
-    log_line("removed " + std::to_string(swept) +
-             " folders left by bridges that were stopped");
-  log_start(command, listener);
-  int code = serve_fastcgi(listener.fd, command.options);
+  if (front.uses_private_folders()) {
+    const std::string& root = command.options.settings.temp_root;
+    std::size_t swept =
+        sweep_temp_root(root.empty() ? default_temp_root() : root);
+    if (swept > 0)
+      log_line("removed " + std::to_string(swept) +
+               " folders left by bridges that were stopped");
+  }
+  log_start(command, front, listener);
+  int code = serve_fastcgi(listener.fd, command.options,
+                           front.maker(command.options));
   remove_listener(listener);
   return code;
+}
+
+int service_main(const std::vector<std::string>& words, int inherited,
+                 ServiceFront& front, const char* how_to_run) {
+  ServiceCommand command;
+  std::string problem;
+  if (!parse_service_command(words, front, command, problem)) {
+    std::cerr << front.name() << ": " << problem << "\n"
+              << "Try " << front.name() << " --help." << std::endl;
+    return 2;
+  }
+  if (command.help) {
+    std::cout << service_usage(front);
+    return 0;
+  }
+  if (command.version) {
+    std::cout << front.name() << " (" WHIRLO_PRODUCT ")" << std::endl;
+    return 0;
+  }
+  if (inherited < 0 && command.options.address.empty()) {
+    std::cerr << front.name()
+              << ": no --fastcgi ADDRESS and no listening socket as standard "
+                 "input\n"
+              << how_to_run;
+    return 2;
+  }
+  return run_service(std::move(command), inherited, front);
 }
 
 }  // namespace bridge

@@ -17,6 +17,32 @@ std::vector<char>& read_block() {
   return block;
 }
 
+// The program's output file: read where it ends now, and again later as
+// the program adds to it.
+class FileTail : public OutputSource {
+ public:
+  explicit FileTail(std::FILE* file) : file_(file) {}
+  ~FileTail() override { std::fclose(file_); }
+  std::size_t read(char* block, std::size_t size) override {
+    std::size_t got = std::fread(block, 1, size, file_);
+    if (got == 0) {
+      // The writer may still add to the file: drop the end-of-file state
+      // and the stream's buffer, staying where we are.
+      std::clearerr(file_);
+      std::fseek(file_, 0, SEEK_CUR);
+    }
+    return got;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+std::unique_ptr<OutputSource> file_tail(std::FILE* file) {
+  if (!file) return nullptr;
+  return std::make_unique<FileTail>(file);
+}
+
 }  // namespace
 
 Stream::Stream(Child child, const std::string& output_path,
@@ -26,8 +52,14 @@ Stream::Stream(Child child, const std::string& output_path,
 
 Stream::Stream(Child child, std::FILE* tail, const std::string& output_path,
                const Settings& settings, bool nph, Clock::time_point now)
+    : Stream(std::move(child), file_tail(tail), output_path, settings, nph,
+             now) {}
+
+Stream::Stream(Child child, std::unique_ptr<OutputSource> source,
+               const std::string& output_path, const Settings& settings,
+               bool nph, Clock::time_point now)
     : child_(std::move(child)),
-      tail_(tail),
+      tail_(std::move(source)),
       relay_(nph),
       streaming_(settings.frame_interval_ms > 0),
       interval_(std::chrono::milliseconds(settings.frame_interval_ms)),
@@ -39,10 +71,6 @@ Stream::Stream(Child child, std::FILE* tail, const std::string& output_path,
     report_.unreadable = true;
     end_program();
   }
-}
-
-Stream::~Stream() {
-  if (tail_) std::fclose(tail_);
 }
 
 void Stream::stop() {
@@ -77,7 +105,7 @@ void Stream::update(Clock::time_point now) {
     report_.timed_out = true;
     return;
   }
-  read_output();
+  fill();
 }
 
 void Stream::over_cap() {
@@ -85,42 +113,50 @@ void Stream::over_cap() {
   report_.over_cap = true;
 }
 
-// Unpaced, the file is read once the program has ended, as a Windows CGI
-// server does; paced, all along. The relay learns of the end only after
-// the last bytes.
-void Stream::read_output() {
-  if (!tail_ || file_ended_ || report_.over_cap) return;
-  if (!streaming_ && program_running()) return;
-  std::vector<char>& block = read_block();
-  while (relay_.buffered() < read_ahead_) {
-    std::size_t got = std::fread(block.data(), 1, block.size(), tail_);
-    if (got == 0) {
-      // The writer may still add to the file: drop the end-of-file state
-      // and the stream's buffer, staying where we are.
-      std::clearerr(tail_);
-      std::fseek(tail_, 0, SEEK_CUR);
-      if (!program_running()) {
-        relay_.finish();
-        file_ended_ = true;
-      }
+// Reads until a piece can be cut (or the read-ahead is full), so that a
+// paced stream holds little more than its next part. Unpaced, the file is
+// read once the program has ended, as a Windows CGI server does; paced,
+// all along.
+void Stream::fill() {
+  while (held_kind_ == Piece::NONE) {
+    held_kind_ = relay_.next(held_);
+    if (held_kind_ != Piece::NONE) return;
+    // A part larger than the read-ahead goes out unpaced, in pieces.
+    if (relay_.buffered() >= read_ahead_) {
+      held_kind_ = relay_.take_all(held_);
       return;
     }
-    read_ += got;
-    if (read_ > max_output_) {
-      over_cap();
-      return;
-    }
-    relay_.feed(block.data(), got);
+    if (!read_more()) return;
   }
+}
+
+// One block more for the relay; false when none came. The relay learns of
+// the end only after the last bytes.
+bool Stream::read_more() {
+  if (!tail_ || file_ended_ || report_.over_cap) return false;
+  if (!streaming_ && program_running()) return false;
+  std::vector<char>& block = read_block();
+  std::size_t got = tail_->read(block.data(), block.size());
+  if (got == 0) {
+    if (!program_running()) {
+      relay_.finish();
+      file_ended_ = true;
+      return true;  // the relay may now hand out the last part
+    }
+    return false;
+  }
+  read_ += got;
+  if (read_ > max_output_) {
+    over_cap();
+    return false;
+  }
+  relay_.feed(block.data(), got);
+  return true;
 }
 
 bool Stream::take(Clock::time_point now, std::string& out) {
   if (finished()) return false;
-  read_output();
-  if (held_kind_ == Piece::NONE) held_kind_ = relay_.next(held_);
-  // A part larger than the read-ahead goes out unpaced, in pieces.
-  if (held_kind_ == Piece::NONE && relay_.buffered() >= read_ahead_)
-    held_kind_ = relay_.take_all(held_);
+  fill();
   if (held_kind_ == Piece::FAILED) report_.bad_header = true;
   if (held_kind_ == Piece::NONE || held_kind_ == Piece::FAILED) return false;
   if (held_kind_ == Piece::PART && streaming_) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "os.h"
@@ -39,6 +40,15 @@ struct RelayReport {
   }
 };
 
+/// Where a stream's bytes come from: a program's output file as it grows,
+/// or a response made in the process as it is asked for.
+class OutputSource {
+ public:
+  virtual ~OutputSource() = default;
+  /// Up to `size` bytes into `block`; 0 when nothing more is there now.
+  virtual std::size_t read(char* block, std::size_t size) = 0;
+};
+
 class Stream {
  public:
   Stream(Child child, const std::string& output_path, const Settings& settings,
@@ -47,9 +57,14 @@ class Stream {
   /// when it could not be opened: the run ends at once as unreadable).
   Stream(Child child, std::FILE* tail, const std::string& output_path,
          const Settings& settings, bool nph, Clock::time_point now);
+  /// With the bytes from `source` (null: unreadable, as above). Without a
+  /// child, what the source hands out is all there will be.
+  Stream(Child child, std::unique_ptr<OutputSource> source,
+         const std::string& output_path, const Settings& settings, bool nph,
+         Clock::time_point now);
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
-  ~Stream();  // the program, if it still runs, ends with child_
+  ~Stream() = default;  // the program, if it still runs, ends with child_
 
   /// Does what is due at `now`: notes the program's end, enforces the time
   /// limit and the cap, reads new output.
@@ -68,7 +83,8 @@ class Stream {
   /// The run is ended by a bound of the service (cut short, not complete).
   void cut();
 
-  /// Output held back at most (the read-ahead); 1 MiB unless set.
+  /// Output read ahead at most when no part can be cut from it yet (a
+  /// longer part goes out unpaced, in pieces); 1 MiB unless set.
   void set_read_ahead(std::size_t bytes) { read_ahead_ = bytes; }
 
   /// Lowers the time limit to `deadline` (it is never raised).
@@ -96,10 +112,11 @@ class Stream {
 
  private:
   void over_cap();
-  void read_output();
+  void fill();
+  bool read_more();
 
   Child child_;
-  std::FILE* tail_ = nullptr;
+  std::unique_ptr<OutputSource> tail_;
   OutputRelay relay_;
   bool streaming_;
   Clock::duration interval_;

@@ -13,12 +13,14 @@
 namespace platform {
 namespace {
 
-EntryKind kind_of(const std::string& path) {
+EntryKind kind_of_entry(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return EntryKind::MISSING;
   if (S_ISDIR(st.st_mode)) return EntryKind::DIRECTORY;
   return S_ISREG(st.st_mode) ? EntryKind::FILE : EntryKind::OTHER;
 }
+
+}  // namespace
 
 bool read_directory(const std::string& dir, std::vector<std::string>& names) {
   DIR* d = opendir(dir.empty() ? "." : dir.c_str());
@@ -31,7 +33,9 @@ bool read_directory(const std::string& dir, std::vector<std::string>& names) {
   return true;
 }
 
-}  // namespace
+EntryKind PosixFileSystem::entry_kind(const std::string& path) {
+  return kind_of_entry(path);
+}
 
 const std::vector<std::string>& PosixFileSystem::listing(
     const std::string& dir) {
@@ -66,19 +70,19 @@ bool PosixFileSystem::find_in_existing_folder(const std::string& path,
   std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string leaf = path.substr(dir.size());
   if (leaf.empty() || leaf == "." || leaf == "..") return false;
-  if (!dir.empty() && kind_of(dir) != EntryKind::DIRECTORY) return false;
+  if (!dir.empty() && entry_kind(dir) != EntryKind::DIRECTORY) return false;
   std::string match;
   kind = EntryKind::MISSING;
   if (match_in(dir, leaf, match)) {
     actual = dir + match;
-    kind = kind_of(actual);
+    kind = entry_kind(actual);
   }
   return true;
 }
 
 EntryKind PosixFileSystem::find(const std::string& path, std::string& actual) {
   if (path.empty()) return EntryKind::MISSING;
-  EntryKind kind = kind_of(path);
+  EntryKind kind = entry_kind(path);
   if (kind != EntryKind::MISSING) {
     actual = path;
     return kind;
@@ -95,7 +99,7 @@ EntryKind PosixFileSystem::find(const std::string& path, std::string& actual) {
     if (slash == std::string::npos) slash = path.size();
     std::string component = path.substr(pos, slash - pos);
     std::string candidate = resolved + component;
-    if (!component.empty() && kind_of(candidate) == EntryKind::MISSING) {
+    if (!component.empty() && entry_kind(candidate) == EntryKind::MISSING) {
       std::string match;
       if (!match_in(resolved, component, match)) return EntryKind::MISSING;
       candidate = resolved + match;
@@ -104,7 +108,7 @@ EntryKind PosixFileSystem::find(const std::string& path, std::string& actual) {
     pos = slash + 1;
   }
   actual = resolved;
-  return kind_of(resolved);
+  return entry_kind(resolved);
 }
 
 std::unique_ptr<FileReader> PosixFileSystem::open(const std::string& path) {

@@ -11,6 +11,10 @@
 
 namespace platform {
 
+/// The names in `dir` ("" for the current directory) without "." and "..".
+/// False when it cannot be listed.
+bool read_directory(const std::string& dir, std::vector<std::string>& names);
+
 /// Each directory is listed at most once until note_change().
 class PosixFileSystem : public FileSystem {
  public:
@@ -23,8 +27,13 @@ class PosixFileSystem : public FileSystem {
                                   const std::string& path) override;
   void note_change() override { listings_.clear(); }
 
+ protected:
+  /// What is at exactly `path` (links followed).
+  virtual EntryKind entry_kind(const std::string& path);
+  /// The names in `dir` ("" for the current directory), listed once.
+  virtual const std::vector<std::string>& listing(const std::string& dir);
+
  private:
-  const std::vector<std::string>& listing(const std::string& dir);
   bool match_in(const std::string& dir, const std::string& component,
                 std::string& match);
   bool find_in_existing_folder(const std::string& path, std::string& actual,
