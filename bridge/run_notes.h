@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 
+#include "check.h"
 #include "environment.h"
 #include "job.h"
 #include "spool.h"
@@ -53,6 +54,17 @@ class RunNotes {
  private:
   RequestScope scope_;
 };
+
+/// Logs a program's messages `text` line by line, each line "NAME: ...",
+/// control bytes escaped; `size` is their whole length, of which the part
+/// past `text` is only counted.
+void log_program_messages(const std::string& name, const std::string& text,
+                          std::uint64_t size);
+
+/// Logs "WHAT: " with where the configuration `view` came from and how the
+/// frames that `env`'s query asks for stand.
+void diagnose_frames(const ConfigView& view, const Environment& env,
+                     const std::string& what);
 
 /// True when `output` (the start of an output file) is a push stream
 /// whose header and boundary came but no part.

@@ -15,8 +15,7 @@ namespace {
 constexpr std::int64_t SETTLE_NS = 2'000'000'000;
 
 std::int64_t nanoseconds(const timespec& time) {
-  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 +
-         time.tv_nsec;
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
 std::int64_t wall_clock_ns() {
@@ -98,8 +97,7 @@ const std::vector<std::string>& CachingFileSystem::listing(
   std::int64_t read_at = wall_clock_ns();
   scratch_.clear();
   read_directory(dir, scratch_);
-  if (!status.exists || !settled(status, read_at) ||
-      read_status(dir) != status)
+  if (!status.exists || !settled(status, read_at) || read_status(dir) != status)
     return scratch_;
   if (folders_.size() >= bounds_.max_folders) folders_.clear();
   Folder& folder = folders_[dir];
