@@ -103,14 +103,21 @@ std::string messages_path(const SpoolFiles& files) {
 }
 
 std::string request_label(const Environment& env) {
-  std::string label = env_value(env, "SCRIPT_NAME");
-  std::string query = env_value(env, "QUERY_STRING");
-  if (!query.empty()) label += "?" + query;
-  return escaped(label, MAX_LABEL);
+  return request_label(env_value(env, "SCRIPT_NAME"),
+                       env_value(env, "QUERY_STRING"));
 }
 
-RequestScope::RequestScope(const Environment& env) : previous_(g_request) {
-  g_request = request_label(env);
+std::string request_label(const std::string& script_name,
+                          const std::string& query) {
+  return escaped(query.empty() ? script_name : script_name + "?" + query,
+                 MAX_LABEL);
+}
+
+RequestScope::RequestScope(const Environment& env)
+    : RequestScope(request_label(env)) {}
+
+RequestScope::RequestScope(std::string label) : previous_(g_request) {
+  g_request = std::move(label);
 }
 
 RequestScope::~RequestScope() { g_request = previous_; }

@@ -27,12 +27,16 @@ std::string messages_path(const SpoolFiles& files);
 /// "SCRIPT_NAME?QUERY_STRING" of a request, control bytes escaped, cut to
 /// a few hundred bytes: safe for one log line.
 std::string request_label(const Environment& env);
+std::string request_label(const std::string& script_name,
+                          const std::string& query);
 
 /// While it lives, log_line names this request (the bridge serves one
 /// request at a time per call chain, so one scope at a time suffices).
 class RequestScope {
  public:
   explicit RequestScope(const Environment& env);
+  /// With a label made by request_label.
+  explicit RequestScope(std::string label);
   RequestScope(const RequestScope&) = delete;
   RequestScope& operator=(const RequestScope&) = delete;
   ~RequestScope();

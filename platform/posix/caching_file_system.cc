@@ -10,10 +10,6 @@
 namespace platform {
 namespace {
 
-// Timestamps as coarse as the file system's may hide a change made within
-// this long of the read (two seconds covers the coarsest, FAT's).
-constexpr std::int64_t SETTLE_NS = 2'000'000'000;
-
 std::int64_t nanoseconds(const timespec& time) {
   return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
@@ -74,8 +70,8 @@ FileStatus CachingFileSystem::status_of(const std::string& path) {
 
 bool CachingFileSystem::settled(const FileStatus& status,
                                 std::int64_t read_at_ns) const {
-  return status.modified_ns < read_at_ns - SETTLE_NS &&
-         status.changed_ns < read_at_ns - SETTLE_NS;
+  return status.modified_ns < read_at_ns - bounds_.settle_ns &&
+         status.changed_ns < read_at_ns - bounds_.settle_ns;
 }
 
 EntryKind CachingFileSystem::entry_kind(const std::string& path) {
