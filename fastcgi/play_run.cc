@@ -20,14 +20,15 @@ namespace {
 
 // What the bridge answers when the program wrote nothing (errors 2001 and
 // 1003 end it before its output file is opened).
-const Refusal NO_RESPONSE = {"502 Bad Gateway", "the program wrote no response"};
+const Refusal NO_RESPONSE = {"502 Bad Gateway",
+                             "the program wrote no response"};
 
 // The values whirlo32 reads from the data file the bridge would write for
 // these params: the same text, read with the same profile rules.
 cgi::CgiRequest request_values(const bridge::Environment& env,
                                std::uint64_t body_length) {
-  std::string text = bridge::data_file_text(env, bridge::SpoolFiles(),
-                                            body_length, 0);
+  std::string text =
+      bridge::data_file_text(env, bridge::SpoolFiles(), body_length, 0);
   auto value = [&text](const char* section, const char* key) {
     return platform::profile_answer(&text, section, key, "",
                                     config::VALUE_CAPACITY);
@@ -84,8 +85,8 @@ bool PlayRun::start(Clock::time_point now, Refusal& refusal) {
     refusal = NO_RESPONSE;
     return false;
   }
-  auto source = std::make_unique<PlaySource>(
-      player_.files, std::move(request), cgi::clock_seconds());
+  auto source = std::make_unique<PlaySource>(player_.files, std::move(request),
+                                             cgi::clock_seconds());
   result = source->begin(messages);
   log_messages(messages);
   if (result == cgi::NO_PICTURES)
@@ -124,8 +125,8 @@ bridge::Run::End PlayRun::end(Refusal& refusal) {
 
 // Settings as the bridge's service takes them: its own, lowered by the
 // params; the body as it takes it. No program is looked for.
-std::unique_ptr<bridge::Run> PlayRunMaker::open(const bridge::fcgi::Params& params,
-                                                bool& nph, Refusal& refusal) {
+std::unique_ptr<bridge::Run> PlayRunMaker::open(
+    const bridge::fcgi::Params& params, bool& nph, Refusal& refusal) {
   bridge::Environment env;
   for (const auto& pair : params) env.emplace(pair.first, pair.second);
   std::string script = bridge::env_value(env, "SCRIPT_FILENAME");

@@ -80,8 +80,8 @@ class PlayRunMaker : public bridge::RunMaker {
  public:
   PlayRunMaker(const bridge::ServiceOptions& options, Player& player)
       : options_(options), player_(player) {}
-  std::unique_ptr<bridge::Run> open(const bridge::fcgi::Params& params, bool& nph,
-                                    Refusal& refusal) override;
+  std::unique_ptr<bridge::Run> open(const bridge::fcgi::Params& params,
+                                    bool& nph, Refusal& refusal) override;
 
  private:
   const bridge::ServiceOptions& options_;

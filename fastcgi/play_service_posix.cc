@@ -50,8 +50,7 @@ bool PlayService::take_option(const std::string& option,
       problem = option + " must be a number of bytes: " + value;
       return false;
     }
-    (option == "--cache-bytes" ? bounds_.max_bytes : bounds_.max_file) =
-        number;
+    (option == "--cache-bytes" ? bounds_.max_bytes : bounds_.max_file) = number;
   } else {
     known = false;
     return false;
@@ -107,9 +106,9 @@ std::string PlayService::serving(const bridge::ServiceOptions&) const {
 bridge::RunMaker& PlayService::maker(const bridge::ServiceOptions& options) {
   files_ = std::make_unique<platform::CachingFileSystem>(bounds_);
   platform::CachingFileSystem& files = *files_;
-  player_ = std::unique_ptr<Player>(new Player{
-      files, [this] { return config_path(); }, folder_,
-      [&files] { files.new_request(); }});
+  player_ = std::unique_ptr<Player>(
+      new Player{files, [this] { return config_path(); }, folder_,
+                 [&files] { files.new_request(); }});
   maker_ = std::make_unique<PlayRunMaker>(options, *player_);
   return *maker_;
 }

@@ -54,7 +54,7 @@ class PlaySource : public bridge::OutputSource {
   cgi::Playback playback_;
   std::string text_;  // bytes to hand out before what follows
   std::size_t at_ = 0;
-  bool part_ends_ = false;  // text_ ends a part
+  bool part_ends_ = false;                         // text_ ends a part
   std::unique_ptr<platform::FileReader> picture_;  // its bytes, after text_
   std::uint64_t parts_ = 0;
   bool pushes_ = false;

@@ -61,7 +61,8 @@ class CachingFileSystemTest : public testing::Test {
   CachingFileSystem files_{short_settling()};
 };
 
-TEST_F(CachingFileSystemTest, SettledFilesAreKeptAndChangesSeenByTheNextRequest) {
+TEST_F(CachingFileSystemTest,
+       SettledFilesAreKeptAndChangesSeenByTheNextRequest) {
   const std::string path = dir_.write("f1.gif", "aaaa");
   let_settle();
   EXPECT_EQ(read("F1.GIF"), "aaaa");
@@ -123,7 +124,8 @@ TEST(CachingFileSystem, KeepsNoMoreThanItsBounds) {
   EXPECT_EQ(bytes, big);
   EXPECT_EQ(files.held_bytes(), 0u);
   for (int n = 1; n <= 5; ++n) {
-    ASSERT_TRUE(files.read_whole(dir.prefix() + "s" + std::to_string(n), bytes));
+    ASSERT_TRUE(
+        files.read_whole(dir.prefix() + "s" + std::to_string(n), bytes));
     EXPECT_EQ(bytes, small);
     EXPECT_LE(files.held_bytes(), bounds.max_bytes);
   }

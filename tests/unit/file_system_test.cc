@@ -185,16 +185,16 @@ TEST_P(FileSystemContract, ProfileValuesAndDefaultsAreCutToCapacity) {
       "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    DiskAndMemory, FileSystemContract,
-    testing::Values(Kind::DISK, Kind::CACHED_DISK, Kind::MEMORY),
-    [](const testing::TestParamInfo<Kind>& info) {
-      switch (info.param) {
-        case Kind::DISK: return "Disk";
-        case Kind::CACHED_DISK: return "CachedDisk";
-        default: return "Memory";
-      }
-    });
+INSTANTIATE_TEST_SUITE_P(DiskAndMemory, FileSystemContract,
+                         testing::Values(Kind::DISK, Kind::CACHED_DISK,
+                                         Kind::MEMORY),
+                         [](const testing::TestParamInfo<Kind>& info) {
+                           switch (info.param) {
+                             case Kind::DISK: return "Disk";
+                             case Kind::CACHED_DISK: return "CachedDisk";
+                             default: return "Memory";
+                           }
+                         });
 
 // The listing cache belongs to the object: one that has listed a folder
 // misses a file made since until told of the change; another object, with
