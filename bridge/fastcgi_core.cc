@@ -12,6 +12,9 @@ namespace {
 constexpr auto FALLBACK_STEP = std::chrono::milliseconds(5);
 // Out of descriptors, accepting rests this long unless one frees first.
 constexpr auto ACCEPT_PAUSE = std::chrono::milliseconds(250);
+// While a run is serviced, its records are written once this much is
+// queued, else when it is done: one write for many pieces.
+constexpr std::size_t WRITE_BATCH = 64 * 1024;
 
 std::uint64_t milliseconds(Clock::time_point time) {
   return static_cast<std::uint64_t>(
@@ -183,7 +186,12 @@ void FastcgiCore::send(Peer& peer, std::string bytes) {
     to_close_.push_back(peer.serial);
     return;
   }
-  flush(peer);
+  // Held bytes go once they would hold the run back: the loop in serve()
+  // then sees what the connection did not take, as without holding.
+  if (!holding_ ||
+      peer.queued() >= std::min<std::uint64_t>(WRITE_BATCH,
+                                                limits_.queue_high_water))
+    flush(peer);
 }
 
 void FastcgiCore::flush(Peer& peer) {
@@ -431,25 +439,33 @@ void FastcgiCore::start(Request& request, Clock::time_point now) {
 }
 
 // Everything due for one run: its program's end, its output, its next
-// part, its time limit. The run may be over afterwards.
+// part, its time limit. The run may be over afterwards. What it queues
+// goes out in as few writes as may be.
 void FastcgiCore::service(std::uint64_t serial, Clock::time_point now) {
   Request* request = find(serial);
   if (!request || !request->started) return;
-  Run& run = *request->run;
   Peer& peer = *peers_.at(request->peer);
+  holding_ = true;
+  serve(*request, peer, now);
+  holding_ = false;
+  flush(peer);
+}
+
+void FastcgiCore::serve(Request& request, Peer& peer, Clock::time_point now) {
+  Run& run = *request.run;
   run.update(now);
-  count_spool(*request);
+  count_spool(request);
   std::string piece;
   while (peer.queued() < limits_.queue_high_water && run.take(now, piece)) {
-    send_stdout(peer, request->id, piece);
-    if (find(serial) != request) return;  // the connection failed
+    send_stdout(peer, request.id, piece);
+    if (find(request.serial) != &request) return;  // the connection failed
   }
   if (run.finished()) {
-    finish(*request, now);
+    finish(request, now);
     return;
   }
-  update_watch(*request);
-  schedule(*request, now);
+  update_watch(request);
+  schedule(request, now);
 }
 
 // Bodies being received and the output files of runs count against

@@ -118,6 +118,7 @@ class FastcgiCore {
 
   void start(Request& request, Clock::time_point now);
   void service(std::uint64_t serial, Clock::time_point now);
+  void serve(Request& request, Peer& peer, Clock::time_point now);
   void count_spool(Request& request);
   void finish(Request& request, Clock::time_point now);
   void drop(std::uint64_t serial);
@@ -145,6 +146,7 @@ class FastcgiCore {
   Clock::time_point accept_retry_ = Clock::time_point::max();
   std::uint64_t spooled_total_ = 0;
   bool stopping_ = false;
+  bool holding_ = false;  // send() leaves the writing to service()
   Clock::time_point grace_end_ = Clock::time_point::max();
 };
 

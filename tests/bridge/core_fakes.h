@@ -118,6 +118,7 @@ struct Wire {
   bool failed = false;         // writes fail
   bool closed = false;
   bool read = true, write = false;  // what the core waits for
+  int writes = 0;                   // calls that wrote something
 };
 
 struct FakePort : bridge::Port {
@@ -130,6 +131,7 @@ struct FakePort : bridge::Port {
     if (wire.failed) return -1;
     long long n = std::min<long long>(wire.room, bytes.size());
     wire.room -= n;
+    if (n > 0) ++wire.writes;
     wire.bytes.append(bytes.data(), static_cast<std::size_t>(n));
     return n;
   }

@@ -100,6 +100,29 @@ TEST_F(Core, ARunHeldBackByItsConnectionGetsNoTimerThatIsDue) {
   EXPECT_FALSE(wire(c).write);
 }
 
+TEST_F(Core, PiecesReadyTogetherGoInOneWriteAndKeepFlowingPastTheMark) {
+  limits.queue_high_water = 1000;
+  pieces({{0, "head "}, {0, "part1 "}, {0, "part2 "}, {0, "part3"}});
+  std::uint64_t c = connect();
+  feed(c, request(1, "anim"));
+  EXPECT_EQ(answers(c)[1].out, "head part1 part2 part3");
+  EXPECT_EQ(answers(c)[1].ends, 1);
+  EXPECT_EQ(wire(c).writes, 1);  // the records and END_REQUEST together
+
+  // More than the high-water mark at once, all taken by the connection:
+  // written as it gathers, so the run is never left waiting for nothing.
+  std::string big(600, 'z');
+  pieces({{0, big.c_str()}, {0, big.c_str()}, {0, big.c_str()},
+          {0, big.c_str()}, {0, big.c_str()}},
+         false);
+  std::uint64_t d = connect();
+  feed(d, request(1, "anim"));
+  EXPECT_TRUE(maker.made[1]->pieces.empty());
+  EXPECT_EQ(answers(d)[1].out.size(), 3000u);
+  EXPECT_EQ(core().queued(d), 0u);
+  EXPECT_FALSE(wire(d).write);
+}
+
 TEST_F(Core, AQueuePastItsCapClosesTheConnection) {
   limits.queue_high_water = 100;
   limits.queue_cap = 500;
