@@ -74,7 +74,27 @@ bool CachingFileSystem::settled(const FileStatus& status,
          status.changed_ns < read_at_ns - bounds_.settle_ns;
 }
 
+// A name that the kept listing of its folder lacks, while the folder's
+// status is the one listed, is not there: its status need not be asked.
+// (The lookup goes on to the folder's listing in any case.)
+bool CachingFileSystem::absent_from_listing(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string leaf = path.substr(dir.size());
+  if (leaf.empty() || leaf == "." || leaf == "..") return false;
+  auto found = folders_.find(dir);
+  if (found == folders_.end()) return false;
+  FileStatus status = status_of(dir);
+  return status.exists && found->second.status == status &&
+         found->second.index.count(leaf) == 0;
+}
+
 EntryKind CachingFileSystem::entry_kind(const std::string& path) {
+  if (statuses_.count(path) == 0 && absent_from_listing(path)) {
+    if (statuses_.size() >= bounds_.max_statuses) statuses_.clear();
+    statuses_.emplace(path, FileStatus());
+    return EntryKind::MISSING;
+  }
   FileStatus status = status_of(path);
   if (!status.exists) return EntryKind::MISSING;
   if (S_ISDIR(status.mode)) return EntryKind::DIRECTORY;
@@ -99,6 +119,8 @@ const std::vector<std::string>& CachingFileSystem::listing(
   Folder& folder = folders_[dir];
   folder.status = status;
   folder.names.swap(scratch_);
+  folder.index = std::unordered_set<std::string>(folder.names.begin(),
+                                                 folder.names.end());
   return folder.names;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "posix_file_system.h"
@@ -71,9 +72,11 @@ class CachingFileSystem : public PosixFileSystem {
   struct Folder {
     FileStatus status;
     std::vector<std::string> names;
+    std::unordered_set<std::string> index;  // the same names
   };
 
   FileStatus status_of(const std::string& path);
+  bool absent_from_listing(const std::string& path);
   bool settled(const FileStatus& status, std::int64_t read_at_ns) const;
   std::unique_ptr<FileReader> read_into_cache(const std::string& actual,
                                               const FileStatus& status);
