@@ -63,6 +63,12 @@ bool PlaySource::next_picture() {
 }
 
 std::size_t PlaySource::read(char* block, std::size_t size) {
+  if (from_kept_) {
+    std::size_t count = std::min(size, kept_.size() - kept_at_);
+    std::memcpy(block, kept_.data() + kept_at_, count);
+    kept_at_ += count;
+    return count;
+  }
   std::size_t done = 0;
   while (done < size) {
     if (at_ < text_.size()) {
@@ -92,15 +98,23 @@ std::size_t PlaySource::read(char* block, std::size_t size) {
   return done;
 }
 
-bool PlaySource::fits(std::uint64_t limit) const {
+bool PlaySource::fits(std::uint64_t limit) {
   PlaySource again(files_, copy_request(*request_), seed_);
   std::ostringstream ignored;
   again.begin(ignored);
+  std::string made;
+  made.reserve(32768);
   std::uint64_t total = 0;
   char block[32768];
   while (std::size_t got = again.read(block, sizeof block)) {
     total += got;
     if (total > limit) return false;
+    if (total <= KEEP) made.append(block, got);
+  }
+  if (total <= KEEP) {
+    kept_.swap(made);
+    from_kept_ = true;
+    parts_ = again.parts_;
   }
   return true;
 }

@@ -36,8 +36,13 @@ class PlaySource : public bridge::OutputSource {
   std::size_t read(char* block, std::size_t size) override;
 
   /// Whether the whole response (from begin on) is at most `limit` bytes:
-  /// plays it once more without keeping a byte. Call before the first read.
-  bool fits(std::uint64_t limit) const;
+  /// plays it once more. A response of at most KEEP bytes is kept from
+  /// that play and handed out from memory, so it is made only once; a
+  /// longer one is made again as it is read. Call before the first read.
+  bool fits(std::uint64_t limit);
+
+  /// The most bytes of a response that fits() keeps.
+  static constexpr std::size_t KEEP = 256 * 1024;
 
   /// Pictures played so far.
   std::uint64_t parts() const { return parts_; }
@@ -58,6 +63,9 @@ class PlaySource : public bridge::OutputSource {
   std::unique_ptr<platform::FileReader> picture_;  // its bytes, after text_
   std::uint64_t parts_ = 0;
   bool pushes_ = false;
+  std::string kept_;  // the whole response, made by fits()
+  std::size_t kept_at_ = 0;
+  bool from_kept_ = false;
 };
 
 /// A copy of `request` that plays the same.
