@@ -178,6 +178,10 @@ void FastcgiCore::send(Peer& peer, std::string bytes) {
   } else {
     peer.out += bytes;
   }
+  queued_more(peer);
+}
+
+void FastcgiCore::queued_more(Peer& peer) {
   if (peer.queued() > limits_.queue_cap) {
     log_line("FastCGI connection closed: over " +
              std::to_string(limits_.queue_cap) + " bytes queued");
@@ -297,10 +301,14 @@ void FastcgiCore::check_peer(Peer& peer, Clock::time_point now) {
             peer.serial);
 }
 
+// The records are made straight onto the connection's queue.
 void FastcgiCore::send_stdout(Peer& peer, unsigned id, std::string_view data) {
-  std::string records;
-  fcgi::append_stream(records, fcgi::STDOUT, id, data);
-  send(peer, std::move(records));
+  if (peer.queued() == 0) {
+    peer.out.clear();
+    peer.sent = 0;
+  }
+  fcgi::append_stream(peer.out, fcgi::STDOUT, id, data);
+  queued_more(peer);
 }
 
 void FastcgiCore::end_request(Peer& peer, unsigned id,

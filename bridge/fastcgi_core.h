@@ -112,6 +112,7 @@ class FastcgiCore {
   void abandon(Peer& peer, const std::string& why, Clock::time_point now);
   void check_peer(Peer& peer, Clock::time_point now);
   void send(Peer& peer, std::string bytes);
+  void queued_more(Peer& peer);
   void send_stdout(Peer& peer, unsigned id, std::string_view data);
   void end_request(Peer& peer, unsigned id, std::uint32_t app_status = 0);
   void refuse(Peer& peer, unsigned id, bool nph, const Refusal& refusal);
