@@ -357,13 +357,17 @@ std::size_t FastcgiCore::queued(std::uint64_t connection) const {
   return found == peers_.end() ? 0 : found->second->queued();
 }
 
-std::size_t FastcgiCore::busy() const {
-  std::size_t count = 0;
-  for (const auto& entry : requests_) {
-    const Run* run = entry.second->run.get();
-    if (run && run->busy()) ++count;
+// A run is busy from its start until its work ends, never again after:
+// only the runs that were busy when started need looking at.
+std::size_t FastcgiCore::busy() {
+  for (auto at = working_.begin(); at != working_.end();) {
+    Request* request = find(*at);
+    if (request && request->run && request->run->busy())
+      ++at;
+    else
+      at = working_.erase(at);
   }
-  return count;
+  return working_.size();
 }
 
 void FastcgiCore::begin_request(Peer& peer, unsigned id, fcgi::Params params,
@@ -440,6 +444,7 @@ void FastcgiCore::start(Request& request, Clock::time_point now) {
     return;
   }
   request.started = true;
+  if (run.busy()) working_.insert(request.serial);
   spooled_total_ -= std::min(spooled_total_, request.spooled);
   request.spooled = 0;
   request.end_reported = port_.started(request.serial, run);
@@ -516,6 +521,7 @@ void FastcgiCore::drop(std::uint64_t serial) {
   spooled_total_ -= std::min(spooled_total_, request.spooled);
   auto peer = peers_.find(request.peer);
   if (peer != peers_.end()) peer->second->requests.erase(request.id);
+  working_.erase(serial);
   requests_.erase(found);  // ends the run, frees its files
   pause_accepting(false, Clock::time_point::max());  // descriptors are free
 }

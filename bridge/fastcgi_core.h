@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <queue>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -127,7 +128,7 @@ class FastcgiCore {
   void schedule(Request& request, Clock::time_point now);
   void add_timer(Clock::time_point& scheduled, Clock::time_point wake,
                  std::uint64_t serial);
-  std::size_t busy() const;
+  std::size_t busy();
 
   Request* find(std::uint64_t serial);
   Request* find(Peer& peer, unsigned id);
@@ -140,6 +141,7 @@ class FastcgiCore {
   std::uint64_t next_serial_ = 1;
   std::map<std::uint64_t, std::unique_ptr<Peer>> peers_;
   std::map<std::uint64_t, std::unique_ptr<Request>> requests_;
+  std::set<std::uint64_t> working_;  // requests whose runs may be busy
   std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   std::vector<std::uint64_t> to_close_;
   bool accept_paused_ = false;
