@@ -163,7 +163,8 @@ class MemoryWatch:
                 / streams}
 
 
-def paced_viewers(site, server, mode, count, interval, spread, processes):
+def paced_viewers(site, server, mode, count, interval, spread, processes,
+                  nice):
     with_fastcgi = site.start(interval, servers=(server,))
     if (mode == "FastCGI mode" and not with_fastcgi) or \
             (mode == PLAYER and not site.player):
@@ -181,7 +182,7 @@ def paced_viewers(site, server, mode, count, interval, spread, processes):
     web0 = process_cpu(site.servers[server].pid)
     player0 = process_cpu(site.player_pid()) if mode == PLAYER else 0
     figures = viewers.run(port, target, count, spread, VIEWER_PARTS,
-                          processes, watch)
+                          processes, watch, nice)
     total1, idle1 = cpu_times()
     time.sleep(1)  # the last clean-ups
     figures["server_cpu_s"] = site.server_cpu() - server0
@@ -398,6 +399,9 @@ def main():
                     "that does not give its own")
     ap.add_argument("--client-processes", type=int, default=2,
                     help="processes the viewers are spread over")
+    ap.add_argument("--client-nice", type=int, default=19,
+                    help="niceness of the client processes (default 19: "
+                    "they take the CPU that the servers leave)")
     ap.add_argument("--temp", default=default_temp(),
                     help="where the bridge makes its private folders "
                     "(default: /dev/shm, a tmpfs, when there is one; "
@@ -426,7 +430,7 @@ def main():
                           file=sys.stderr, flush=True)
                     crowds[f"{server}/{mode}/{count}"] = paced_viewers(
                         site, server, mode, count, args.interval, spread,
-                        args.client_processes)
+                        args.client_processes, args.client_nice)
         finally:
             site.remove()
     print(report(machine, rates, crowds, args))

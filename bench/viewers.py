@@ -7,7 +7,9 @@ The clients are spread over a few processes, each one epoll loop over
 non-blocking sockets. Arrival times are the kernel's receive timestamps
 (SO_TIMESTAMPNS: when the bytes reached the client's socket), so a client
 that reads late does not stretch the gaps; how late the clients read
-(their lag) and the CPU they used are reported beside the gaps."""
+(their lag) and the CPU they used are reported beside the gaps. The
+client processes run at the lowest priority (nice 19 unless told), so
+that on a busy machine they take the CPU the servers leave, not theirs."""
 import array
 import errno
 import multiprocessing
@@ -68,9 +70,10 @@ def body(viewer, chunk, stamp):
     viewer.carry = text[-(len(viewer.marker) - 1):]
 
 
-def client(port, target, starts, parts, deadline, results):
+def client(port, target, starts, parts, deadline, results, nice):
     """One client process: a viewer for each start time (wall clock);
     sends its figures through `results` (a pipe's end)."""
+    os.nice(nice)
     raise_file_limit(len(starts) + 64)
     request = (f"GET {target} HTTP/1.0\r\nHost: 127.0.0.1\r\n"
                f"User-Agent: {AGENT}\r\n\r\n").encode()
@@ -156,11 +159,13 @@ def client(port, target, starts, parts, deadline, results):
                 viewer.header = b""
             body(viewer, chunk, stamp)
     usage = resource.getrusage(resource.RUSAGE_SELF)
-    gaps = array.array("d")
+    gaps, times = array.array("d"), array.array("d")
     for viewer in viewers:
         gaps.extend((b - a) * 1e3 for a, b in zip(viewer.ends, viewer.ends[1:]))
+        times.extend(viewer.ends[1:])
     results.send({
-        "gaps": gaps.tobytes(), "lags": lags.tobytes(),
+        "gaps": gaps.tobytes(), "times": times.tobytes(),
+        "lags": lags.tobytes(),
         "short": sum(1 for v in viewers if v.error or len(v.ends) != parts),
         "errors": [v.error for v in viewers if v.error],
         "finished": max((v.finished or 0) for v in viewers),
@@ -182,7 +187,8 @@ def percentile(values, fraction):
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
 
 
-def run(port, target, count, spread, parts, processes=2, watch=None):
+def run(port, target, count, spread, parts, processes=2, watch=None,
+        nice=19):
     """Figures of one crowd: gaps in ms, run length in s, failures, the
     clients' own CPU and lag. `watch`, when given, is called about every
     quarter second while the crowd runs (a sampler of the server)."""
@@ -194,7 +200,8 @@ def run(port, target, count, spread, parts, processes=2, watch=None):
     for p in range(processes):
         receive, send = context.Pipe(duplex=False)
         child = context.Process(target=client, args=(
-            port, target, starts[p::processes], parts, deadline, send))
+            port, target, starts[p::processes], parts, deadline, send,
+            nice))
         child.start()
         send.close()
         children.append((child, receive))
@@ -209,11 +216,19 @@ def run(port, target, count, spread, parts, processes=2, watch=None):
     for child, _ in children:
         child.join()
     gaps, lags, errors = array.array("d"), array.array("d"), []
+    times = array.array("d")
     for f in figures:
         gaps.frombytes(f["gaps"])
+        times.frombytes(f["times"])
         lags.frombytes(f["lags"])
         errors += f["errors"]
+    # p99 of the gaps that ended in each five seconds of the run
+    windows = {}
+    for gap, at in zip(gaps, times):
+        windows.setdefault(int((at - begin) // 5) * 5, []).append(gap)
     return {"viewers": count, "client_processes": processes,
+            "gap_p99_by_5s": {k: round(percentile(v, 0.99), 1)
+                              for k, v in sorted(windows.items())},
             "length_s": max(f["finished"] for f in figures) - begin,
             "gap_p50_ms": statistics.median(gaps) if gaps else float("nan"),
             "gap_p99_ms": percentile(gaps, 0.99),
