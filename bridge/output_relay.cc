@@ -157,7 +157,7 @@ Piece OutputRelay::take_header() {
   std::string boundary = push_boundary(header);
   if (!boundary.empty()) delimiter_ = "\n--" + boundary;
   in_parts_ = false;
-  pending_ = converted + pending_.substr(end);
+  pending_.replace(0, end, converted);  // in place: the body is not copied
   scanned_ = converted.size();
   stage_ = BODY;
   return Piece::DATA;
