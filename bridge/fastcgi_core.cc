@@ -192,9 +192,8 @@ void FastcgiCore::queued_more(Peer& peer) {
   }
   // Held bytes go once they would hold the run back: the loop in serve()
   // then sees what the connection did not take, as without holding.
-  if (!holding_ ||
-      peer.queued() >= std::min<std::uint64_t>(WRITE_BATCH,
-                                                limits_.queue_high_water))
+  if (!holding_ || peer.queued() >= std::min<std::uint64_t>(
+                                        WRITE_BATCH, limits_.queue_high_water))
     flush(peer);
 }
 

@@ -119,8 +119,8 @@ const std::vector<std::string>& CachingFileSystem::listing(
   Folder& folder = folders_[dir];
   folder.status = status;
   folder.names.swap(scratch_);
-  folder.index = std::unordered_set<std::string>(folder.names.begin(),
-                                                 folder.names.end());
+  folder.index =
+      std::unordered_set<std::string>(folder.names.begin(), folder.names.end());
   return folder.names;
 }
 

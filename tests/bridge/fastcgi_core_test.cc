@@ -112,8 +112,11 @@ TEST_F(Core, PiecesReadyTogetherGoInOneWriteAndKeepFlowingPastTheMark) {
   // More than the high-water mark at once, all taken by the connection:
   // written as it gathers, so the run is never left waiting for nothing.
   std::string big(600, 'z');
-  pieces({{0, big.c_str()}, {0, big.c_str()}, {0, big.c_str()},
-          {0, big.c_str()}, {0, big.c_str()}},
+  pieces({{0, big.c_str()},
+          {0, big.c_str()},
+          {0, big.c_str()},
+          {0, big.c_str()},
+          {0, big.c_str()}},
          false);
   std::uint64_t d = connect();
   feed(d, request(1, "anim"));
