@@ -98,20 +98,20 @@ std::size_t PlaySource::read(char* block, std::size_t size) {
   return done;
 }
 
-bool PlaySource::fits(std::uint64_t limit) {
+bool PlaySource::fits(std::uint64_t limit, bool keep) {
   PlaySource again(files_, copy_request(*request_), seed_);
   std::ostringstream ignored;
   again.begin(ignored);
   std::string made;
-  made.reserve(32768);
+  if (keep) made.reserve(32768);
   std::uint64_t total = 0;
   char block[32768];
   while (std::size_t got = again.read(block, sizeof block)) {
     total += got;
     if (total > limit) return false;
-    if (total <= KEEP) made.append(block, got);
+    if (keep && total <= KEEP) made.append(block, got);
   }
-  if (total <= KEEP) {
+  if (keep && total <= KEEP) {
     kept_.swap(made);
     from_kept_ = true;
     parts_ = again.parts_;

@@ -36,10 +36,12 @@ class PlaySource : public bridge::OutputSource {
   std::size_t read(char* block, std::size_t size) override;
 
   /// Whether the whole response (from begin on) is at most `limit` bytes:
-  /// plays it once more. A response of at most KEEP bytes is kept from
-  /// that play and handed out from memory, so it is made only once; a
-  /// longer one is made again as it is read. Call before the first read.
-  bool fits(std::uint64_t limit);
+  /// plays it once more. With `keep`, a response of at most KEEP bytes is
+  /// kept from that play and handed out from memory, so it is made only
+  /// once (for an unpaced response, sent at once); otherwise, or when
+  /// longer, it is made again a part at a time as it is read. Call before
+  /// the first read.
+  bool fits(std::uint64_t limit, bool keep);
 
   /// The most bytes of a response that fits() keeps.
   static constexpr std::size_t KEEP = 256 * 1024;
