@@ -42,7 +42,6 @@ FileSet& file_set() {
   return set;
 }
 
-
 void start_request(const FileSet& set, cgi::AnimationRequest& request) {
   request.animation_path = set.anim;
   request.still_extension = request.frame_extension = ".GIF";

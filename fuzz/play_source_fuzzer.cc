@@ -5,8 +5,9 @@
 // set of animation_set.h.
 //
 // Checked: the bytes handed out, in whatever blocks, are whirlo32's; a
-// read never runs past the end of the response's start or of a part; begin's result and messages are
-// whirlo32's; and fits() says exactly whether the response fits a limit.
+// read never runs past the end of the response's start or of a part; begin's
+// result and messages are whirlo32's; and fits() says exactly whether the
+// response fits a limit.
 #include <cstddef>
 #include <cstdint>
 #include <sstream>
