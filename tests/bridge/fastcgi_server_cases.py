@@ -10,7 +10,7 @@ every frame.
 
 A suite's class puts a server's mixin (NginxFront, LighttpdFront,
 ApacheFront) before FastCGICase and names its service (BridgeService,
-PlayerService)."""
+PlayerService, ConfiguredPlayerService)."""
 
 import os
 import socket
@@ -63,14 +63,25 @@ class BridgeService:
 
 class PlayerService:
     """whirlo32-fastcgi installed beside the tree's pelk.ini, where it finds
-    it as whirlo32 does."""
+    it as whirlo32 does. The Windows directory, where it would look next,
+    is the tree's empty one."""
 
     what = "whirlo32-fastcgi"
 
     def __init__(self, tree):
         self.program = tree.install(given("fastcgi_program"), "whirlo32-fastcgi")
         self.command = [self.program, "--allow-root"]
-        self.env = {"PATH": "/usr/bin:/bin"}
+        self.env = {"PATH": "/usr/bin:/bin", "WINDIR": tree.windows}
+
+
+class ConfiguredPlayerService(PlayerService):
+    """whirlo32-fastcgi where it was built, told the tree's pelk.ini."""
+
+    def __init__(self, tree):
+        self.program = given("fastcgi_program")
+        self.command = [self.program, "--allow-root", "--config",
+                        os.path.join(tree.cgi, "pelk.ini")]
+        self.env = {"PATH": "/usr/bin:/bin", "WINDIR": tree.windows}
 
 
 def nginx_config(tree, port, socket_path):
