@@ -135,7 +135,6 @@ class ActivatedService:
     def __init__(self, name, journal):
         sock = unit_settings(UNITS + name + ".socket")
         service = unit_settings(UNITS + name + ".service")
-        self.what = name
         self.path = sock["ListenStream"][0]
         self.folder = os.path.dirname(self.path)
         self.temp = None
