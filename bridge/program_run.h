@@ -20,6 +20,8 @@ namespace bridge {
 class ProgramRun : public StreamRun {
  public:
   ProgramRun(const Limits& limits) : limits_(limits) {}
+  // The program and its output file go before the job removes its folder.
+  ~ProgramRun() override { stream_.reset(); }
   Job& job() { return job_; }
   BodySpool& spool() { return body_; }
 
