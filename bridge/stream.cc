@@ -24,14 +24,12 @@ class FileTail : public OutputSource {
   explicit FileTail(std::FILE* file) : file_(file) {}
   ~FileTail() override { std::fclose(file_); }
   std::size_t read(char* block, std::size_t size) override {
-    std::size_t got = std::fread(block, 1, size, file_);
-    if (got == 0) {
-      // The writer may still add to the file: drop the end-of-file state
-      // and the stream's buffer, staying where we are.
-      std::clearerr(file_);
-      std::fseek(file_, 0, SEEK_CUR);
-    }
-    return got;
+    // The writer may have added to the file since the last read reached its
+    // end: drop the end-of-file state and the stream's buffer, staying where
+    // we are, or a C library that keeps that state would read nothing more.
+    std::clearerr(file_);
+    std::fseek(file_, 0, SEEK_CUR);
+    return std::fread(block, 1, size, file_);
   }
 
  private:
