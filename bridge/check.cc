@@ -5,6 +5,7 @@
 #include "config/config_file.h"
 #include "config/config_names.h"
 #include "os.h"
+#include "platform/file_system.h"
 #include "platform/platform.h"
 #include "program_path.h"
 
@@ -49,9 +50,16 @@ std::string file_state(const std::string& path) {
 }
 
 ConfigView view_configuration(const std::string& folder) {
+  // A service looks long after its start: nothing it learnt before counts.
+  platform::system_files().note_change();
+  return view_configuration_at(folder, config::config_path_in(folder));
+}
+
+ConfigView view_configuration_at(const std::string& folder,
+                                 const std::string& path) {
+  platform::system_files().note_change();
   ConfigView view;
   view.folder = folder;
-  std::string path = config::config_path_in(folder);
   view.beside = path != config::FILE_NAME;
   view.path = platform::profile_location(path);
   view.exists = platform::file_exists(view.path);

@@ -23,6 +23,11 @@ struct ConfigView {
 /// Looks up the configuration as the program in `folder` does.
 ConfigView view_configuration(const std::string& folder);
 
+/// The configuration at `config_path` (a bare name: in the Windows
+/// directory), for a program in `folder`.
+ConfigView view_configuration_at(const std::string& folder,
+                                 const std::string& config_path);
+
 /// The problems with the configuration and its animation folder, one short
 /// sentence each; none when it looks sound.
 std::vector<std::string> configuration_problems(const ConfigView& view);

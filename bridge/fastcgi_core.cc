@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "error_response.h"
+#include "run_notes.h"
 
 namespace bridge {
 namespace {
@@ -28,6 +29,7 @@ struct FastcgiCore::Request {
   std::uint64_t peer = 0;  // serial of its connection
   unsigned id = 0;         // its FastCGI request id
   std::unique_ptr<Run> run;
+  std::string label;  // names it in the log
   bool started = false;
   bool end_reported = false;  // the port tells when the run's program ends
   bool watched = false;       // the port tells when its output grows
@@ -312,6 +314,8 @@ void FastcgiCore::end_request(Peer& peer, unsigned id,
 
 void FastcgiCore::refuse(Peer& peer, unsigned id, bool nph,
                          const Refusal& refusal) {
+  Request* request = find(peer, id);
+  RequestScope scope(request ? request->label : std::string());
   log_line(refusal.status + ": " + refusal.reason);
   send_stdout(peer, id, error_response(nph, refusal.status, refusal.reason));
   end_request(peer, id);
@@ -353,6 +357,12 @@ void FastcgiCore::begin_request(Peer& peer, unsigned id, fcgi::Params params,
   request->peer = peer.serial;
   request->id = id;
   Request& added = *request;
+  std::string script, query;
+  for (const auto& pair : params) {
+    if (pair.first == "SCRIPT_NAME") script = pair.second;
+    if (pair.first == "QUERY_STRING") query = pair.second;
+  }
+  added.label = request_label(script, query);
   peer.requests[id] = added.serial;
   requests_.emplace(added.serial, std::move(request));
   if (stopping_) {
@@ -453,12 +463,14 @@ void FastcgiCore::count_spool(Request& request) {
   spooled_total_ -= request.spooled - std::min(size, request.spooled);
   request.spooled = size;
   if (spooled_total_ <= limits_.max_temp) return;
+  RequestScope scope(request.label);
   log_line("the output files hold over " + std::to_string(limits_.max_temp) +
            " bytes (--max-temp): " + run.name() + " stopped");
   run.cut();
 }
 
 void FastcgiCore::finish(Request& request, Clock::time_point now) {
+  RequestScope scope(request.label);
   Peer& peer = *peers_.at(request.peer);
   Refusal refusal;
   switch (request.run->end(refusal)) {

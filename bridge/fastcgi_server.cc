@@ -271,7 +271,8 @@ bool Server::started(std::uint64_t request, Run& run) {
 bool Server::watch_output(std::uint64_t request, Run& run) {
   std::string file = run.output_file();
   if (watches_ < 0 || file.empty()) return false;
-  int wd = inotify_add_watch(watches_, file.c_str(), IN_MODIFY | IN_CLOSE_WRITE);
+  int wd =
+      inotify_add_watch(watches_, file.c_str(), IN_MODIFY | IN_CLOSE_WRITE);
   if (wd < 0) return false;
   watched_[wd] = request;
   watch_of_[request] = wd;

@@ -16,8 +16,7 @@ namespace bridge {
 /// Serves FastCGI on `listener` with the runs `maker` opens until the
 /// service is asked to stop; then ends every run (programs and folders
 /// too) and returns 0. Returns 1 when the loop cannot be set up.
-int serve_fastcgi(int listener, const ServiceOptions& options,
-                  RunMaker& maker);
+int serve_fastcgi(int listener, const ServiceOptions& options, RunMaker& maker);
 
 }  // namespace bridge
 

@@ -150,13 +150,17 @@ bool start_job(Job& job, std::uint64_t body_length, Child& child,
 
 bool judge_run(const Job& job, const RelayReport& report, Refusal& refusal) {
   const RunNotes notes(job, report);
-  const std::string& program = job.program;
   if (report.exited && (report.exit.code != 0 || report.exit.signal != 0))
-    log_line(program + " ended with " + describe_exit(report.exit));
+    log_line(job.program + " ended with " + describe_exit(report.exit));
+  return judge_report(job.program, job.settings.max_output, report, refusal);
+}
+
+bool judge_report(const std::string& program, std::uint64_t max_output,
+                  const RelayReport& report, Refusal& refusal) {
   if (report.timed_out) log_line(program + " was stopped at the time limit");
   if (report.over_cap)
     log_line(program + " was stopped: its output passed WINCGI_MAX_OUTPUT (" +
-             std::to_string(job.settings.max_output) + " bytes)");
+             std::to_string(max_output) + " bytes)");
   if (report.cut) log_line(program + " was stopped at a bound of the service");
   if (report.failed_after_output())
     log_line(program + ": the response was cut short");

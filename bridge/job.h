@@ -61,6 +61,13 @@ Refusal body_refusal(BodyResult result);
 bool start_job(Job& job, std::uint64_t body_length, Child& child,
                Refusal& refusal);
 
+/// Logs how a run of `name` went as far as the stream tells (the time
+/// limit, the output cap `max_output`, the service's bounds, a cut
+/// response). True with `refusal` filled when the client is to get the
+/// service's answer because nothing of the run's was sent.
+bool judge_report(const std::string& name, std::uint64_t max_output,
+                  const RelayReport& report, Refusal& refusal);
+
 /// Logs how the run went (exit codes with their meaning, the time limit,
 /// the output cap). True with `refusal` filled when the client is to get
 /// the bridge's answer because nothing of the program's was sent.

@@ -34,9 +34,8 @@ int main(int argc, char** argv) {
     return bridge::check_installation(argc == 3 ? argv[2] : argv[0], std::cout);
   if (argc > 1 || inherited >= 0) {
     bridge::ProgramService service;
-    return bridge::service_main(
-        std::vector<std::string>(argv + 1, argv + argc), inherited, service,
-        HOW_TO_RUN);
+    return bridge::service_main(std::vector<std::string>(argv + 1, argv + argc),
+                                inherited, service, HOW_TO_RUN);
   }
   if (isatty(0)) {
     std::cerr << HOW_TO_RUN;

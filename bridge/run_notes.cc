@@ -46,19 +46,7 @@ void log_messages(const Job& job) {
   std::uint64_t size = 0;
   std::string text =
       read_head(messages_path(job.spool.files()), MAX_MESSAGE_BYTES, size);
-  std::string name = file_name_of(job.program);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) log_line(name + ": " + escaped(line, MAX_MESSAGE_BYTES));
-    start = end + 1;
-  }
-  if (size > text.size())
-    log_line(name + ": " + std::to_string(size - text.size()) +
-             " more bytes of messages not logged");
+  log_program_messages(file_name_of(job.program), text, size);
 }
 
 // The frame names that the request's query asks for, as the program forms
@@ -83,26 +71,53 @@ std::string describe_frames(const Environment& env, const ConfigView& view) {
 }
 
 void diagnose(const Job& job, const std::string& what) {
-  ConfigView view = view_configuration(folder_of(job.program));
-  log_line(what + ": " + describe_configuration(view) + "; " +
-           describe_frames(job.env, view));
+  diagnose_frames(view_configuration(folder_of(job.program)), job.env, what);
 }
 
 }  // namespace
+
+void log_program_messages(const std::string& name, const std::string& text,
+                          std::uint64_t size) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) log_line(name + ": " + escaped(line, MAX_MESSAGE_BYTES));
+    start = end + 1;
+  }
+  if (size > text.size())
+    log_line(name + ": " + std::to_string(size - text.size()) +
+             " more bytes of messages not logged");
+}
+
+void diagnose_frames(const ConfigView& view, const Environment& env,
+                     const std::string& what) {
+  log_line(what + ": " + describe_configuration(view) + "; " +
+           describe_frames(env, view));
+}
 
 std::string messages_path(const SpoolFiles& files) {
   return folder_of(files.output) + PATH_SEPARATORS[0] + "cgi.msg";
 }
 
 std::string request_label(const Environment& env) {
-  std::string label = env_value(env, "SCRIPT_NAME");
-  std::string query = env_value(env, "QUERY_STRING");
-  if (!query.empty()) label += "?" + query;
-  return escaped(label, MAX_LABEL);
+  return request_label(env_value(env, "SCRIPT_NAME"),
+                       env_value(env, "QUERY_STRING"));
 }
 
-RequestScope::RequestScope(const Environment& env) : previous_(g_request) {
-  g_request = request_label(env);
+std::string request_label(const std::string& script_name,
+                          const std::string& query) {
+  return escaped(query.empty() ? script_name : script_name + "?" + query,
+                 MAX_LABEL);
+}
+
+RequestScope::RequestScope(const Environment& env)
+    : RequestScope(request_label(env)) {}
+
+RequestScope::RequestScope(std::string label) : previous_(g_request) {
+  g_request = std::move(label);
 }
 
 RequestScope::~RequestScope() { g_request = previous_; }

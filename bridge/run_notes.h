@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 
+#include "check.h"
 #include "environment.h"
 #include "job.h"
 #include "spool.h"
@@ -26,12 +27,16 @@ std::string messages_path(const SpoolFiles& files);
 /// "SCRIPT_NAME?QUERY_STRING" of a request, control bytes escaped, cut to
 /// a few hundred bytes: safe for one log line.
 std::string request_label(const Environment& env);
+std::string request_label(const std::string& script_name,
+                          const std::string& query);
 
 /// While it lives, log_line names this request (the bridge serves one
 /// request at a time per call chain, so one scope at a time suffices).
 class RequestScope {
  public:
   explicit RequestScope(const Environment& env);
+  /// With a label made by request_label.
+  explicit RequestScope(std::string label);
   RequestScope(const RequestScope&) = delete;
   RequestScope& operator=(const RequestScope&) = delete;
   ~RequestScope();
@@ -53,6 +58,17 @@ class RunNotes {
  private:
   RequestScope scope_;
 };
+
+/// Logs a program's messages `text` line by line, each line "NAME: ...",
+/// control bytes escaped; `size` is their whole length, of which the part
+/// past `text` is only counted.
+void log_program_messages(const std::string& name, const std::string& text,
+                          std::uint64_t size);
+
+/// Logs "WHAT: " with where the configuration `view` came from and how the
+/// frames that `env`'s query asks for stand.
+void diagnose_frames(const ConfigView& view, const Environment& env,
+                     const std::string& what);
 
 /// True when `output` (the start of an output file) is a push stream
 /// whose header and boundary came but no part.

@@ -40,9 +40,9 @@ class ServiceFront {
 };
 
 struct ServiceCommand {
-  ServiceOptions options;                 // address, network, socket, limits
-  std::string user, group;                // to run as, once listening
-  std::string peer_user, socket_owner;    // names, resolved at the start
+  ServiceOptions options;               // address, network, socket, limits
+  std::string user, group;              // to run as, once listening
+  std::string peer_user, socket_owner;  // names, resolved at the start
   bool allow_root = false;
   bool help = false;
   bool version = false;

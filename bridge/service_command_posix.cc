@@ -266,8 +266,8 @@ int run_service(ServiceCommand command, int inherited, ServiceFront& front) {
                " folders left by bridges that were stopped");
   }
   log_start(command, front, listener);
-  int code = serve_fastcgi(listener.fd, command.options,
-                           front.maker(command.options));
+  int code =
+      serve_fastcgi(listener.fd, command.options, front.maker(command.options));
   remove_listener(listener);
   return code;
 }

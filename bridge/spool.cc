@@ -47,23 +47,28 @@ BodyResult BodySpool::begin(const std::string& content_length,
     return BodyResult::MALFORMED;
   }
   if (wanted_ > max_body) return BodyResult::TOO_LARGE;
+  counting_ = path.empty();
+  if (counting_) return BodyResult::OK;
   file_.reset(std::fopen(path.c_str(), "wb"));
   return file_ ? BodyResult::OK : BodyResult::WRITE_FAILED;
 }
 
 BodyResult BodySpool::add(const char* data, std::size_t size) {
-  if (!file_) return BodyResult::WRITE_FAILED;
+  if (!file_ && !counting_) return BodyResult::WRITE_FAILED;
   std::size_t take =
       static_cast<std::size_t>(std::min<std::uint64_t>(size, missing()));
-  if (std::fwrite(data, 1, take, file_.get()) != take)
+  if (file_ && std::fwrite(data, 1, take, file_.get()) != take)
     return BodyResult::WRITE_FAILED;
   length_ += take;
   return BodyResult::OK;
 }
 
 BodyResult BodySpool::end() {
-  if (!file_) return BodyResult::WRITE_FAILED;
-  if (std::fclose(file_.release()) != 0) return BodyResult::WRITE_FAILED;
+  if (counting_) {
+    counting_ = false;
+  } else if (!file_ || std::fclose(file_.release()) != 0) {
+    return BodyResult::WRITE_FAILED;
+  }
   return missing() == 0 ? BodyResult::OK : BodyResult::SHORT;
 }
 

@@ -37,7 +37,8 @@ enum class BodyResult { OK, MALFORMED, TOO_LARGE, SHORT, WRITE_FAILED };
 class BodySpool {
  public:
   /// Creates the file at `path` for a body of `content_length` bytes (as
-  /// CONTENT_LENGTH gives it; none when empty).
+  /// CONTENT_LENGTH gives it; none when empty). With an empty `path` the
+  /// bytes are only counted, for a run that reads no body.
   BodyResult begin(const std::string& content_length, std::uint64_t max_body,
                    const std::string& path);
 
@@ -57,6 +58,7 @@ class BodySpool {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
   std::unique_ptr<std::FILE, Closer> file_;
+  bool counting_ = false;
   std::uint64_t wanted_ = 0;
   std::uint64_t length_ = 0;
 };

@@ -10,13 +10,8 @@
 namespace platform {
 namespace {
 
-// Timestamps as coarse as the file system's may hide a change made within
-// this long of the read (two seconds covers the coarsest, FAT's).
-constexpr std::int64_t SETTLE_NS = 2'000'000'000;
-
 std::int64_t nanoseconds(const timespec& time) {
-  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 +
-         time.tv_nsec;
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
 std::int64_t wall_clock_ns() {
@@ -75,8 +70,8 @@ FileStatus CachingFileSystem::status_of(const std::string& path) {
 
 bool CachingFileSystem::settled(const FileStatus& status,
                                 std::int64_t read_at_ns) const {
-  return status.modified_ns < read_at_ns - SETTLE_NS &&
-         status.changed_ns < read_at_ns - SETTLE_NS;
+  return status.modified_ns < read_at_ns - bounds_.settle_ns &&
+         status.changed_ns < read_at_ns - bounds_.settle_ns;
 }
 
 EntryKind CachingFileSystem::entry_kind(const std::string& path) {
@@ -98,8 +93,7 @@ const std::vector<std::string>& CachingFileSystem::listing(
   std::int64_t read_at = wall_clock_ns();
   scratch_.clear();
   read_directory(dir, scratch_);
-  if (!status.exists || !settled(status, read_at) ||
-      read_status(dir) != status)
+  if (!status.exists || !settled(status, read_at) || read_status(dir) != status)
     return scratch_;
   if (folders_.size() >= bounds_.max_folders) folders_.clear();
   Folder& folder = folders_[dir];

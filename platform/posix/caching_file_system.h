@@ -24,6 +24,11 @@ struct CacheBounds {
   std::uint64_t max_file = std::uint64_t(8) << 20;
   std::size_t max_folders = 1024;
   std::size_t max_statuses = 4096;
+  /// How long a file or folder must have stood unchanged before it was
+  /// read to be kept: timestamps as coarse as the file system's may hide
+  /// a change made within that time (two seconds covers the coarsest,
+  /// FAT's).
+  std::int64_t settle_ns = 2'000'000'000;
 };
 
 /// A file's status, as far as it tells whether the file has changed.
@@ -37,9 +42,9 @@ struct FileStatus {
 };
 
 /// A status is asked of the system once per request (new_request()), then
-/// remembered. Contents and listings are kept only once they are settled:
-/// unchanged for two seconds before they were read, so that a change
-/// within the timestamps' granularity cannot hide behind an equal status.
+/// remembered. Contents and listings are kept only once they are settled
+/// (CacheBounds::settle_ns), so that a change within the timestamps'
+/// granularity cannot hide behind an equal status.
 class CachingFileSystem : public PosixFileSystem {
  public:
   explicit CachingFileSystem(CacheBounds bounds = CacheBounds())

@@ -16,8 +16,8 @@ import unittest
 
 from bridge_env import (Tree, body_of, bridge, free_port, servers, stop,
                         wait_until)
-from test_fastcgi_mode import (BEGIN, PARAMS, STDIN, pairs, read_records,
-                               record, request_bytes)
+from lib.fastcgi_client import (BEGIN, PARAMS, STDIN, pairs, read_records,
+                                record, request_bytes)
 from webstack import MOZILLA, connects
 
 LONG_QUERY = "whirlo?.gif" + "?U" * 49 + "?loop=9"  # 8.8 MB in 6370 parts

@@ -9,6 +9,7 @@ import os
 OPTIONS = {
     "program": "the whirlo32 executable",
     "bridge": "the wincgi-bridge executable",
+    "fastcgi_program": "the whirlo32-fastcgi executable",
     "setup": "the setup executable",
     "distribution": "the distribution set's folder",
     "native": "the native whirlo32 that a Windows build is compared with",

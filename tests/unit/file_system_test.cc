@@ -1,5 +1,6 @@
 // The file-system objects: what the core relies on holds for the system's
-// files and for the in-memory ones alike, and each keeps its own cache.
+// files (read directly or through the cache of a long-running process) and
+// for the in-memory ones alike, and each keeps its own cache.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,6 +9,7 @@
 #include <memory>
 
 #include "memory_files/memory_file_system.h"
+#include "platform/posix/caching_file_system.h"
 #include "platform/posix/posix_file_system.h"
 #include "test_support.h"
 
@@ -27,6 +29,7 @@ class Tree {
   virtual platform::FileSystem& files() = 0;
 };
 
+template <typename System>
 class DiskTree : public Tree {
  public:
   std::string root() const override { return dir_.prefix(); }
@@ -45,7 +48,7 @@ class DiskTree : public Tree {
 
  private:
   TempDir dir_;
-  platform::PosixFileSystem files_;
+  System files_;
 };
 
 class MemoryTree : public Tree {
@@ -66,13 +69,19 @@ class MemoryTree : public Tree {
   memory_files::MemoryFileSystem files_;
 };
 
-class FileSystemContract : public testing::TestWithParam<bool> {
+enum class Kind { DISK, CACHED_DISK, MEMORY };
+
+class FileSystemContract : public testing::TestWithParam<Kind> {
  protected:
   void SetUp() override {
-    if (GetParam()) {
-      tree_ = std::make_unique<MemoryTree>();
-    } else {
-      tree_ = std::make_unique<DiskTree>();
+    switch (GetParam()) {
+      case Kind::DISK:
+        tree_ = std::make_unique<DiskTree<platform::PosixFileSystem>>();
+        break;
+      case Kind::CACHED_DISK:
+        tree_ = std::make_unique<DiskTree<platform::CachingFileSystem>>();
+        break;
+      case Kind::MEMORY: tree_ = std::make_unique<MemoryTree>(); break;
     }
   }
   EntryKind find(const std::string& name, std::string& actual) {
@@ -177,9 +186,14 @@ TEST_P(FileSystemContract, ProfileValuesAndDefaultsAreCutToCapacity) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DiskAndMemory, FileSystemContract,
-                         testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool>& info) {
-                           return info.param ? "Memory" : "Disk";
+                         testing::Values(Kind::DISK, Kind::CACHED_DISK,
+                                         Kind::MEMORY),
+                         [](const testing::TestParamInfo<Kind>& info) {
+                           switch (info.param) {
+                             case Kind::DISK: return "Disk";
+                             case Kind::CACHED_DISK: return "CachedDisk";
+                             default: return "Memory";
+                           }
                          });
 
 // The listing cache belongs to the object: one that has listed a folder
