@@ -13,10 +13,11 @@
 #include "service_options.h"
 #include "spool.h"
 #include "stream.h"
+#include "stream_run.h"
 
 namespace bridge {
 
-class ProgramRun : public Run {
+class ProgramRun : public StreamRun {
  public:
   ProgramRun(const Limits& limits) : limits_(limits) {}
   Job& job() { return job_; }
@@ -24,23 +25,9 @@ class ProgramRun : public Run {
 
   bool body(std::string_view data, Refusal& refusal) override;
   bool start(Clock::time_point now, Refusal& refusal) override;
-  void update(Clock::time_point now) override { stream_->update(now); }
-  bool take(Clock::time_point now, std::string& piece) override {
-    return stream_->take(now, piece);
-  }
-  Clock::time_point wake_time() const override { return stream_->wake_time(); }
-  Clock::time_point deadline() const override { return stream_->deadline(); }
-  bool finished() const override { return stream_->finished(); }
   bool busy() const override { return stream_ && stream_->program_running(); }
   bool wants_output() const override { return stream_->wants_output(); }
   std::uint64_t temp_bytes() const override;
-  bool produced() const override {
-    return stream_ && stream_->report().produced;
-  }
-  void cut() override { stream_->cut(); }
-  void stop() override {
-    if (stream_) stream_->stop();
-  }
   End end(Refusal& refusal) override;
   bool nph() const override { return job_.nph; }
   std::string name() const override { return job_.program; }
@@ -52,7 +39,6 @@ class ProgramRun : public Run {
   const Limits& limits_;
   Job job_;
   BodySpool body_;
-  std::unique_ptr<Stream> stream_;
 };
 
 class ProgramRunMaker : public RunMaker {

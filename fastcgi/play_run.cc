@@ -93,8 +93,10 @@ bool PlayRun::start(Clock::time_point now, Refusal& refusal) {
     bridge::diagnose_frames(
         bridge::view_configuration_at(player_.folder, config_path), env_,
         "no frame to play (error 1005)");
-  // Unpaced, the bridge sends nothing of an output over the cap.
-  if (settings_.frame_interval_ms == 0 && !source->fits(settings_.max_output)) {
+  // The bridge sends nothing of an output that whirlo32 wrote past the cap
+  // before the bridge read it; made in the process, the whole response is
+  // there at once, so one over the cap is refused before it begins.
+  if (!source->fits(settings_.max_output)) {
     bridge::log_line("whirlo32: its output would pass WINCGI_MAX_OUTPUT (" +
                      std::to_string(settings_.max_output) + " bytes)");
     refusal = {"502 Bad Gateway", "the program's output is over the limit"};

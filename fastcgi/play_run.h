@@ -15,6 +15,7 @@
 #include "settings.h"
 #include "spool.h"
 #include "stream.h"
+#include "stream_run.h"
 
 namespace fastcgi {
 
@@ -33,7 +34,7 @@ struct Player {
   std::function<void()> new_request = [] {};
 };
 
-class PlayRun : public bridge::Run {
+class PlayRun : public bridge::StreamRun {
  public:
   PlayRun(Player& player, const bridge::Limits& limits, bridge::Environment env,
           bridge::Settings settings, bool nph);
@@ -44,23 +45,11 @@ class PlayRun : public bridge::Run {
 
   bool body(std::string_view data, Refusal& refusal) override;
   bool start(Clock::time_point now, Refusal& refusal) override;
-  void update(Clock::time_point now) override { stream_->update(now); }
-  bool take(Clock::time_point now, std::string& piece) override {
-    return stream_->take(now, piece);
-  }
-  Clock::time_point wake_time() const override { return stream_->wake_time(); }
-  Clock::time_point deadline() const override { return stream_->deadline(); }
-  bool finished() const override { return stream_->finished(); }
+  // Nothing runs beside the service and nothing is spooled: a run is
+  // driven by its connection and its pacing alone.
   bool busy() const override { return false; }
   bool wants_output() const override { return false; }
   std::uint64_t temp_bytes() const override { return 0; }
-  bool produced() const override {
-    return stream_ && stream_->report().produced;
-  }
-  void cut() override { stream_->cut(); }
-  void stop() override {
-    if (stream_) stream_->stop();
-  }
   End end(Refusal& refusal) override;
   bool nph() const override { return nph_; }
   std::string name() const override { return "whirlo32"; }
@@ -72,7 +61,6 @@ class PlayRun : public bridge::Run {
   bridge::Settings settings_;
   bool nph_;
   bridge::BodySpool body_;
-  std::unique_ptr<bridge::Stream> stream_;
   const PlaySource* played_ = nullptr;  // the stream's source
 };
 

@@ -43,6 +43,7 @@ int PlaySource::begin(std::ostream& errors) {
   int result = playback_.begin(head, errors);
   text_ = head.str();
   at_ = 0;
+  part_ends_ = true;  // the start is handed out on its own
   pushes_ = text_.find(WHIRLO_PART_END) != std::string::npos && result == 0;
   return result;
 }

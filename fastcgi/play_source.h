@@ -31,8 +31,8 @@ class PlaySource : public bridge::OutputSource {
   /// page). Returns 0, or 1005 with whirlo32's message written to `errors`.
   int begin(std::ostream& errors);
 
-  /// The next bytes, up to the end of the part being made: a reader that
-  /// asks again gets the next part.
+  /// The next bytes, up to the end of the start or of the part being made:
+  /// a reader that asks again gets the next part.
   std::size_t read(char* block, std::size_t size) override;
 
   /// Whether the whole response (from begin on) is at most `limit` bytes:

@@ -201,6 +201,7 @@ def event_seeds():
 
 def main():
     for target, seeds in [("query_walk_fuzzer", query_seeds()),
+                          ("play_source_fuzzer", query_seeds()),
                           ("profile_fuzzer", profile_seeds()),
                           ("command_tail_fuzzer", tail_seeds()),
                           ("list_allows_fuzzer", list_seeds()),

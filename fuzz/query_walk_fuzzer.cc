@@ -4,8 +4,7 @@
 // data-file reader can deliver).
 //
 // The player reads its pictures from an in-memory file system made once per
-// process: a folder whose every file holds "#" its name "#" and a few
-// awkward bytes, and beside it sentinel files that must never be sent.
+// process (animation_set.h).
 //
 // Checked are the bounds and promises that hold whatever the query, not
 // the parser's rules (the unit and end-to-end tests pin those): parsing
@@ -25,8 +24,8 @@
 #include "cgi/animation_request.h"
 #include "cgi/player.h"
 #include "cgi/query_parser.h"
+#include "animation_set.h"
 #include "fuzz_support.h"
-#include "memory_files/memory_file_system.h"
 
 namespace {
 
@@ -47,49 +46,6 @@ const std::string BAD_EXTENSION =
 const std::string NO_PICTURES =
     "\nWhirlo-32 V1.2, error : WHL1005 (cannot open picture files).\n"
     "See WHIRLO32.HLP for help";
-
-struct FileSet {
-  std::string anim;                           // with its trailing "/"
-  std::map<std::string, std::string> inside;  // name -> bytes
-  memory_files::MemoryFileSystem files;
-};
-
-std::string content_of(const std::string& tag) {
-  return "#" + tag + "#\r\n\x1a" + std::string(1, '\0') + "\n-\r";
-}
-
-FileSet& file_set() {
-  static FileSet set = [] {
-    FileSet made;
-    const std::string root = "/scratch";
-    made.anim = root + "/anim/";
-    made.files.add_directory(made.anim + "d1.gif");  // a directory, not a frame
-    std::map<std::string, std::string> names;
-    for (int n = 1; n <= 13; ++n) names["whirlo" + std::to_string(n) + ".gif"];
-    for (int n : {1, 2, 3, 4, 5, 7}) names["a" + std::to_string(n) + ".gif"];
-    for (int n = 0; n <= 99; ++n) names["b" + std::to_string(n) + ".jpg"];
-    for (int n = 1; n <= 3; ++n) names["C" + std::to_string(n) + ".TIF"];
-    for (const char* name :
-         {"logo.gif", "logo.jpg", "logo.tif", "x.bmp", "logo", "d2.gif"}) {
-      names[name];
-    }
-    for (auto& entry : names) {
-      made.inside[entry.first] = content_of(entry.first);
-      made.files.add_file(made.anim + entry.first, made.inside[entry.first]);
-    }
-    // Sentinels beside and above the folder: a name that escapes finds them.
-    for (const char* name : {"s1.gif", "a1.gif", "logo.gif", "out1.gif"}) {
-      made.files.add_file(root + "/" + name,
-                          content_of(std::string("OUTSIDE ") + name));
-    }
-    for (const char* name : {"a1.gif", "logo.gif"}) {
-      made.files.add_file(made.anim + "sub/" + name,
-                          content_of(std::string("OUTSIDE sub/") + name));
-    }
-    return made;
-  }();
-  return set;
-}
 
 std::uint32_t fixed_clock() { return 1234567; }
 
@@ -130,8 +86,8 @@ void check_parsed(const cgi::AnimationRequest& request, int result,
 }
 
 // Splits the parts after the header; false when some bytes are no part.
-bool split_parts(const FileSet& set, const std::string& body, std::size_t pos,
-                 std::size_t& count, std::string& why) {
+bool split_parts(const fuzz::FileSet& set, const std::string& body,
+                 std::size_t pos, std::size_t& count, std::string& why) {
   const std::string head = "Content-type: ";
   while (pos < body.size()) {
     if (body.compare(pos, head.size(), head) != 0) {
@@ -182,9 +138,10 @@ bool split_parts(const FileSet& set, const std::string& body, std::size_t pos,
   return true;
 }
 
-void check_played(const FileSet& set, const cgi::AnimationRequest& request,
-                  int result, const std::string& body,
-                  const std::string& errors, const std::string& detail) {
+void check_played(const fuzz::FileSet& set,
+                  const cgi::AnimationRequest& request, int result,
+                  const std::string& body, const std::string& errors,
+                  const std::string& detail) {
   fuzz::check(body.compare(0, STATUS.size(), STATUS) == 0,
               "the response starts with the status line", detail);
   if (result == 1005) {
@@ -214,7 +171,7 @@ void check_played(const FileSet& set, const cgi::AnimationRequest& request,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size == 0) return 0;
-  FileSet& set = file_set();
+  fuzz::FileSet& set = fuzz::file_set();
   const bool animates = data[0] & 1;
   std::string query(reinterpret_cast<const char*>(data) + 1,
                     std::min(size - 1, QUERY_LIMIT));
@@ -229,11 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
 
   cgi::AnimationRequest request;
-  request.animation_path = set.anim;
-  request.still_extension = request.frame_extension = ".GIF";
-  request.start_frame = 1;
-  request.steps.fill(0);
-  request.steps[0] = cgi::STEP_UP;
+  fuzz::start_request(set, request);
 
   std::ostringstream parse_errors;
   int parsed = cgi::parse_query(request, query, parse_errors);

@@ -18,6 +18,13 @@ from lib.xvfb import Xvfb, stop_group
 
 SCREEN = (640, 480)
 
+# A page's pictures (img data-src) start a while after it has loaded, when
+# a browser that has just started is no longer busy with itself (Firefox,
+# started fresh, stalls its painting now and then in its first seconds).
+START_PICTURES = """addEventListener("load", () => setTimeout(() => {
+  for (const img of document.images) img.src = img.dataset.src;
+}, 3000));"""
+
 # A fresh profile opens no first-run, update or telemetry page.
 FIREFOX_PREFS = {
     "browser.shell.checkDefaultBrowser": False,
@@ -130,3 +137,28 @@ def watch(display, points, classify, done, timeout, period=0.01):
                 runs[name].append([value, now, now])
         time.sleep(period)
     return runs
+
+
+def seen(runs):
+    """Runs without the time before the picture's first frame."""
+    while runs and runs[0][0] is None:
+        runs = runs[1:]
+    return runs
+
+
+def timeline(runs):
+    return ", ".join("%s at %.2f" % (value, first) for value, first, _ in runs)
+
+
+def assert_played(case, runs, frames, interval, last_stays):
+    """The runs of one picture (see watch) show exactly frames, in that
+    order, each for at least half the interval (seconds), and the last for
+    last_stays seconds."""
+    shown = seen(runs)
+    case.assertEqual([value for value, _, _ in shown], frames,
+                     "frames seen: " + timeline(shown))
+    for (value, first, _), (_, after, _) in zip(shown, shown[1:]):
+        case.assertGreaterEqual(after - first, interval / 2, "frame %s on screen %.3f s: %s"
+                                % (value, after - first, timeline(shown)))
+    case.assertGreaterEqual(shown[-1][2] - shown[-1][1], last_stays,
+                            "the last frame must stay: " + timeline(shown))

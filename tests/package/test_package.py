@@ -2,10 +2,12 @@
 """The Debian package end to end, as root: built by CPack from a release
 build and checked by lintian; installed with dpkg; its lighttpd and Apache
 snippets enabled the Debian way and served by the real servers on free
-ports of 127.0.0.1, and its nginx snippet through the bridge started as
-its systemd units say, every response compared with the installed
-whirlo32 run directly; the units checked by systemd-analyze; then
-removed, installed again and purged, leaving nothing behind.
+ports of 127.0.0.1, and its nginx snippet through whirlo32-fastcgi (and,
+changed as its comment says, through the bridge's FastCGI mode), each
+started as its systemd units say and as the README's spawn-fcgi line
+says, every response compared with the installed whirlo32 run directly;
+the units checked by systemd-analyze; then removed, installed again and
+purged, leaving nothing behind.
 
 Usage: test_package.py --build BUILD_FOLDER
 
@@ -14,8 +16,10 @@ previous run left it installed.
 """
 
 import argparse
+import functools
 import os
 import re
+import shlex
 import shutil
 import socket
 import subprocess
@@ -36,20 +40,23 @@ CGIDIR = "/usr/lib/whirlo32"
 LYNX = "Lynx/2.8.9"
 LIGHTTPD_LINK = "/etc/lighttpd/conf-enabled/50-whirlo32.conf"
 APACHE_LINK = "/etc/apache2/conf-enabled/whirlo32.conf"
-SYSTEMD_LINK = "/etc/systemd/system/sockets.target.wants/whirlo32-fastcgi.socket"
+UNITS = "/usr/lib/systemd/system/"
+# The FastCGI services, each a socket and a service unit of this name.
+SERVICES = ("whirlo32-fastcgi", "wincgi-bridge")
+SYSTEMD_LINKS = ["/etc/systemd/system/sockets.target.wants/%s.socket" % name
+                 for name in SERVICES]
 CONFFILES = {"/etc/pelk.ini", "/etc/lighttpd/conf-available/50-whirlo32.conf",
              "/etc/apache2/conf-available/whirlo32.conf",
              "/etc/nginx/snippets/whirlo32.conf"}
 SHIPPED = CONFFILES | {
     CGIDIR + "/whirlo32", CGIDIR + "/whirlo32.cgi", CGIDIR + "/nph-whirlo32.cgi",
-    "/usr/sbin/wincgi-bridge", "/usr/sbin/whirlo32-setup",
-    "/usr/lib/systemd/system/whirlo32-fastcgi.socket",
-    "/usr/lib/systemd/system/whirlo32-fastcgi.service",
+    CGIDIR + "/whirlo32-fastcgi", "/usr/sbin/wincgi-bridge", "/usr/sbin/whirlo32-setup",
     "/usr/share/doc/whirlo32/whirlo32.hlp", "/usr/share/doc/whirlo32/whirlo32.rtf",
     "/usr/share/doc/whirlo32/changelog.gz", "/usr/share/doc/whirlo32/copyright",
-    "/usr/share/lintian/overrides/whirlo32",
-    "/usr/share/man/man8/whirlo32.8.gz", "/usr/share/man/man8/wincgi-bridge.8.gz",
-    "/usr/share/man/man8/whirlo32-setup.8.gz"} | {
+    "/usr/share/lintian/overrides/whirlo32"} | {
+    "/usr/share/man/man8/%s.8.gz" % name
+    for name in ("whirlo32", "whirlo32-fastcgi", "wincgi-bridge", "whirlo32-setup")} | {
+    UNITS + name + kind for name in SERVICES for kind in (".socket", ".service")} | {
     "/usr/share/whirlo32/whirlo%d.gif" % n for n in range(1, 14)}
 # Responses that do not depend on the clock, for both viewers; the query
 # language's several "?" and a loop among them.
@@ -119,24 +126,32 @@ def unit_settings(path):
     return settings
 
 
-class ActivatedBridge:
-    """The bridge started as the installed socket and service units start
-    it (systemd cannot run here): their listening socket, with its owner and
-    mode, as standard input, their user, group and environment."""
+class ActivatedService:
+    """A FastCGI service started as its installed socket and service units
+    start it (systemd cannot run here): their listening socket, with its
+    owner and mode, as standard input, their user, group, environment and
+    runtime folder."""
 
-    def __init__(self, journal):
-        unit = "/usr/lib/systemd/system/whirlo32-fastcgi."
-        sock = unit_settings(unit + "socket")
-        service = unit_settings(unit + "service")
+    def __init__(self, name, journal):
+        sock = unit_settings(UNITS + name + ".socket")
+        service = unit_settings(UNITS + name + ".service")
         self.path = sock["ListenStream"][0]
         self.folder = os.path.dirname(self.path)
-        if exists(self.folder):
-            raise AssertionError("%s exists already" % self.folder)
-        env = dict(item.split("=", 1) for item in service["Environment"])
-        self.made = [self.folder, env["WINCGI_TEMP"]]
-        for folder, mode in ((self.folder, 0o755), (env["WINCGI_TEMP"], 0o700)):
+        self.temp = None
+        folders = [(self.folder, 0o755, None)]
+        if "RuntimeDirectory" in service:
+            self.temp = "/run/" + service["RuntimeDirectory"][0]
+            folders.append((self.temp, int(service["RuntimeDirectoryMode"][0], 8),
+                            service["User"][0]))
+        self.made = []
+        for folder, mode, owner in folders:
+            if exists(folder):
+                raise AssertionError("%s exists already" % folder)
             os.mkdir(folder, mode)
-        shutil.chown(env["WINCGI_TEMP"], service["User"][0], service["Group"][0])
+            self.made.append(folder)
+            if owner:
+                shutil.chown(folder, owner, service["Group"][0])
+        env = dict(item.split("=", 1) for item in service.get("Environment", []))
         self.listener = socket.socket(socket.AF_UNIX)
         self.listener.bind(self.path)
         self.listener.listen(16)
@@ -147,10 +162,9 @@ class ActivatedBridge:
                 service["ExecStart"][0].split(), stdin=self.listener.fileno(),
                 stdout=subprocess.DEVNULL, stderr=log, env=env, cwd="/",
                 user=service["User"][0], group=service["Group"][0])
-        self.temp = env["WINCGI_TEMP"]
 
     def stop(self):
-        """Ends the bridge as systemd stops it; its exit code."""
+        """Ends the service as systemd stops it; its exit code."""
         code = stop(self.process)
         self.listener.close()
         for folder in reversed(self.made):
@@ -277,7 +291,7 @@ def apache_server(logs, port):
                   what="apache2", quote=[os.path.join(logs, "error.log")])
 
 
-def nginx_server(logs, port):
+def nginx_server(logs, port, snippet="snippets/whirlo32.conf"):
     """Debian's nginx.conf and its default site, the site on
     127.0.0.1:port with the snippet included in its server block; the pid
     file and logs in logs. Relative includes are found beside the copy."""
@@ -288,7 +302,7 @@ def nginx_server(logs, port):
     with open(os.path.join(logs, "sites-enabled", "default"), "w") as handle:
         handle.write(debian_file("/etc/nginx/sites-available/default", [
             (r"^\tlisten 80 default_server;$",
-             "\tlisten 127.0.0.1:%d default_server;\n\tinclude snippets/whirlo32.conf;" % port),
+             "\tlisten 127.0.0.1:%d default_server;\n\tinclude %s;" % (port, snippet)),
             (r"^\tlisten \[::\]:80 default_server;$", "")]))
     config = os.path.join(logs, "nginx.conf")
     with open(config, "w") as handle:
@@ -307,6 +321,72 @@ def nginx_server(logs, port):
 def log_text(path):
     with open(path, errors="replace") as handle:
         return handle.read()
+
+
+def nginx_snippet(name, logs):
+    """What a server block includes to reach the FastCGI service name: the
+    installed snippet where it passes to that service's socket, else a copy
+    with the one change its comment gives for it."""
+    path = unit_settings(UNITS + name + ".socket")["ListenStream"][0]
+    with open("/etc/nginx/snippets/whirlo32.conf") as handle:
+        text = handle.read()
+    if "\tfastcgi_pass unix:%s;\n" % path in text:
+        return "snippets/whirlo32.conf"
+    comment = " ".join(line.lstrip("#").strip() for line in text.splitlines()
+                       if line.startswith("#"))
+    if "systemctl enable --now %s.socket" % name not in comment \
+            or "unix:%s" % path not in comment:
+        raise AssertionError("the nginx snippet's comment does not say how to "
+                             "reach %s on %s" % (name, path))
+    copy = os.path.join(logs, "whirlo32-%s.conf" % name)
+    with open(copy, "w") as handle:
+        handle.write(replaced(text, [(r"^\tfastcgi_pass unix:\S+;$",
+                                      "\tfastcgi_pass unix:%s;" % path)], copy))
+    return copy
+
+
+def spawn_fcgi_blocks():
+    """The README's blocks for FastCGI without systemd that run in the
+    foreground: each a list of commands, "sudo install ..." lines and last
+    the "sudo env ... spawn-fcgi -n ..." line."""
+    with open(os.path.join(REPO, "README.md")) as handle:
+        readme = handle.read().replace("\\\n", "")
+    blocks = re.findall(r"(?m)((?:^    .*\n)+)", readme)
+    return [[line.strip() for line in block.splitlines()] for block in blocks
+            if re.search(r"(?m)^    sudo env .*spawn-fcgi -n ", block)]
+
+
+class ReadmeSpawned:
+    """A block of spawn_fcgi_blocks run as it stands, as root; the folders
+    its install lines made are removed when it stops."""
+
+    def __init__(self, lines, log):
+        self.made, self.process = [], None
+        try:
+            for line in lines[:-1]:
+                words = shlex.split(line)
+                if words[:3] != ["sudo", "install", "-d"] or exists(words[-1]):
+                    raise AssertionError("not a line for a new folder: " + line)
+                run(*words[1:])
+                self.made.append(words[-1])
+            words = shlex.split(lines[-1])
+            self.path = words[words.index("-s") + 1]
+            self.temp = next((word.split("=", 1)[1] for word in words
+                              if word.startswith("WINCGI_TEMP=")), None)
+            with open(log, "ab") as output:
+                self.process = subprocess.Popen(words[1:], stdout=output,
+                                                stderr=output, cwd="/")
+            if not wait_until(lambda: os.path.exists(self.path)):
+                raise AssertionError("spawn-fcgi made no socket: " + log_text(log))
+        except BaseException:
+            self.stop()
+            raise
+
+    def stop(self):
+        code = stop(self.process) if self.process else None
+        for folder in reversed(self.made):
+            shutil.rmtree(folder, ignore_errors=True)
+        return code
 
 
 class ServingCase(unittest.TestCase):
@@ -370,9 +450,10 @@ class ServingCase(unittest.TestCase):
         with open("/etc/pelk.ini", "w") as handle:
             handle.write(text)
 
-    def assert_logged_apart(self, log_path, query):
+    def assert_logged_apart(self, log_path, query, logger="wincgi-bridge"):
         """The program's message and the diagnosis reached the server's log,
-        each line of them on its own line and naming the request."""
+        each line of them on its own line, from logger and naming the
+        request."""
         request = "[/cgi-win/nph-whirlo32.cgi?%s]" % query
         wanted = [request + " whirlo32: Whirlo-32 V1.2, error : WHL1005 "
                   "(cannot open picture files).",
@@ -386,7 +467,7 @@ class ServingCase(unittest.TestCase):
         for text in wanted:
             found = [line for line in lines if text in line]
             self.assertEqual(len(found), 1, (text, lines))
-            self.assertEqual(found[0].count("wincgi-bridge: "), 1, found)
+            self.assertEqual(found[0].count(logger + ": "), 1, found)
 
     def enable_cgid(self):
         """a2enmod cgid, undone after the test when it was not enabled."""
@@ -409,7 +490,8 @@ class Installed(ServingCase):
         run("lighty-enable-mod", "whirlo32")
         run("a2enconf", "-q", "whirlo32")
         # Links only: nothing is started (and systemd does not run in CI).
-        run("systemctl", "enable", "whirlo32-fastcgi.socket")
+        for name in SERVICES:
+            run("systemctl", "enable", name + ".socket")
         super().setUpClass()
 
     def test_lighttpd_serves_the_installed_program(self):
@@ -453,42 +535,49 @@ class Installed(ServingCase):
                          rb" 40[34] ")
         self.assertTrue(os.path.exists("/etc/pelk.ini"))
 
-    def test_nginx_serves_through_the_fastcgi_service(self):
-        bridge = ActivatedBridge(os.path.join(self.logs, "fastcgi-journal.log"))
+    def serve_through_nginx(self, name, start_service):
+        """nginx with the snippet passing to the FastCGI service name, which
+        start_service() starts and whose stop() gives its exit code: every
+        query byte for byte, paced; a service with a runtime folder leaves
+        nothing in it."""
+        service = start_service()
         try:
-            port = self.start(nginx_server)
+            port = self.start(functools.partial(nginx_server,
+                                                snippet=nginx_snippet(name, self.logs)))
             self.assert_serves(port)
             self.assert_streams(port)
-            deadline = time.monotonic() + 5  # the last folder goes after its reply
-            while os.listdir(bridge.temp) and time.monotonic() < deadline:
-                time.sleep(0.05)
-            self.assertEqual(os.listdir(bridge.temp), [])
+            temp = getattr(service, "temp", None)
+            if temp:  # the last folder goes after its reply
+                self.assertTrue(wait_until(lambda: os.listdir(temp) == [], 5),
+                                os.listdir(temp))
         finally:
-            self.assertEqual(bridge.stop(), 0)
+            self.assertEqual(service.stop(), 0)
+
+    def test_nginx_serves_through_whirlo32_fastcgi(self):
+        journal = os.path.join(self.logs, "whirlo32-fastcgi-journal.log")
+        self.serve_through_nginx("whirlo32-fastcgi",
+                                 lambda: ActivatedService("whirlo32-fastcgi", journal))
+
+    def test_nginx_serves_through_the_bridges_fastcgi_service(self):
+        journal = os.path.join(self.logs, "wincgi-bridge-journal.log")
+        self.serve_through_nginx("wincgi-bridge",
+                                 lambda: ActivatedService("wincgi-bridge", journal))
 
     def test_nginx_serves_through_spawn_fcgi_as_the_readme_says(self):
-        # The README's line for FastCGI without systemd, run as it stands.
-        with open(os.path.join(REPO, "README.md")) as handle:
-            readme = handle.read().replace("\\\n", "")
-        line = re.search(r"sudo (env WINCGI_FRAME_INTERVAL=\S+ WINCGI_TEMP=\S+\s+"
-                         r"spawn-fcgi -n .*)", readme).group(1)
-        temp, folder = "/run/whirlo32-fastcgi", "/run/whirlo32"
-        for path, mode in ((folder, 0o755), (temp, 0o700)):
-            os.mkdir(path, mode)
-            self.addCleanup(shutil.rmtree, path, True)
-        shutil.chown(temp, "www-data", "www-data")
-        journal = open(os.path.join(self.logs, "spawn-fcgi.log"), "ab")
-        self.addCleanup(journal.close)
-        bridge = subprocess.Popen(line.split(), stdout=journal, stderr=journal, cwd="/")
-        self.addCleanup(stop, bridge)
-        self.assertTrue(wait_until(lambda: os.path.exists(folder + "/fastcgi.sock")))
-        port = self.start(nginx_server)
-        self.assert_serves(port)
-        self.assert_streams(port)
+        # The README's lines for FastCGI without systemd, run as they stand.
+        blocks = spawn_fcgi_blocks()
+        self.assertEqual(len(blocks), len(SERVICES), blocks)
+        for lines in blocks:
+            with self.subTest(block=lines[-1]):
+                spawned = ReadmeSpawned(lines, os.path.join(self.logs, "spawn-fcgi.log"))
+                name = [name for name in SERVICES if unit_settings(
+                    UNITS + name + ".socket")["ListenStream"][0] == spawned.path]
+                self.assertEqual(len(name), 1, "no unit listens on " + spawned.path)
+                self.serve_through_nginx(name[0], lambda: spawned)
 
     def test_systemd_units_verify(self):
-        units = ["/usr/lib/systemd/system/whirlo32-fastcgi." + kind
-                 for kind in ("socket", "service")]
+        units = [UNITS + name + kind for name in SERVICES
+                 for kind in (".socket", ".service")]
         done = subprocess.run(["systemd-analyze", "verify", "--man=no"] + units,
                               capture_output=True, text=True)
         self.assertEqual((done.returncode, done.stdout + done.stderr), (0, ""))
@@ -529,17 +618,20 @@ class OperatorMistakes(ServingCase):
                          direct_output(query, MOZILLA))
         self.assert_logged_apart(os.path.join(self.logs, "error.log"), query)
 
-    def test_misconfiguration_under_the_fastcgi_service_reaches_its_journal(self):
-        journal = os.path.join(self.logs, "fastcgi-journal.log")
-        bridge = ActivatedBridge(journal)
-        try:
-            port = self.start(nginx_server)
-            self.break_configuration()
-            query = "whirlo?.gif?D"
-            self.get(port, cgi_target("nph-whirlo32.cgi", query))
-            self.assert_logged_apart(journal, query)
-        finally:
-            self.assertEqual(bridge.stop(), 0)
+    def test_misconfiguration_under_a_fastcgi_service_reaches_its_journal(self):
+        self.break_configuration()
+        for name in SERVICES:
+            with self.subTest(service=name):
+                journal = os.path.join(self.logs, name + "-mistake-journal.log")
+                service = ActivatedService(name, journal)
+                try:
+                    port = self.start(functools.partial(
+                        nginx_server, snippet=nginx_snippet(name, self.logs)))
+                    query = "whirlo?.gif?D"
+                    self.get(port, cgi_target("nph-whirlo32.cgi", query))
+                    self.assert_logged_apart(journal, query, name)
+                finally:
+                    self.assertEqual(service.stop(), 0)
 
     def test_check_as_the_serving_user_names_the_mistake(self):
         self.break_configuration()
@@ -577,7 +669,8 @@ class Removal(unittest.TestCase):
         self.assertEqual({path for path in self.left() if not os.path.isdir(path)},
                          CONFFILES)
         self.assertTrue(exists(LIGHTTPD_LINK))
-        self.assertTrue(exists(SYSTEMD_LINK))
+        for link in SYSTEMD_LINKS:
+            self.assertTrue(exists(link), link)
         self.assertFalse(self.apache_enabled())
         run("dpkg", "-i", DEB)
         self.assertTrue(self.apache_enabled())
@@ -585,12 +678,13 @@ class Removal(unittest.TestCase):
         run("dpkg", "--purge", PACKAGE)
         self.assertFalse(installed())
         self.assertEqual(self.left(), set())
-        for path in (LIGHTTPD_LINK, APACHE_LINK, SYSTEMD_LINK,
-                     "/var/lib/apache2/conf/enabled_by_admin/whirlo32",
-                     "/var/lib/apache2/conf/disabled_by_maint/whirlo32"):
+        for path in [LIGHTTPD_LINK, APACHE_LINK] + SYSTEMD_LINKS + [
+                "/var/lib/apache2/conf/enabled_by_admin/whirlo32",
+                "/var/lib/apache2/conf/disabled_by_maint/whirlo32"]:
             self.assertFalse(exists(path), path)
         state = "/var/lib/systemd/deb-systemd-helper-enabled"
-        self.assertEqual([name for name in os.listdir(state) if "whirlo32" in name], [])
+        self.assertEqual([name for name in os.listdir(state)
+                          if any(service in name for service in SERVICES)], [])
         info = [name for name in os.listdir("/var/lib/dpkg/info")
                 if name.startswith(PACKAGE + ".")]
         self.assertEqual(info, [])
