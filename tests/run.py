@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs one Python suite of the tests: a folder's test_*.py or one module.
 
-    python3 tests/run.py tests/e2e --program build/bin/whirlo32 [--emulator wine]
+    python3 tests/run.py tests/e2e --program build/bin/whirlo32 [--emulator tools/wine]
     python3 tests/run.py tests/hardening --program build-asan/bin/whirlo32
     python3 tests/run.py tests/bridge/test_servers.py --bridge B --program P
     python3 tests/run.py tests/setup_e2e/test_setup_posix.py --setup S --distribution D
@@ -31,7 +31,7 @@ def main():
     for option, what in given.OPTIONS.items():
         parser.add_argument("--" + option.replace("_", "-"), dest=option, help=what)
     parser.add_argument("--emulator", default="",
-                        help='command that runs the programs, e.g. "wine"')
+                        help='command that runs the programs, e.g. tools/wine')
     parser.add_argument("-k", dest="pattern", action="append", default=[],
                         help="only tests whose name contains this text")
     parser.add_argument("-v", dest="verbose", action="store_true")
@@ -58,13 +58,26 @@ def main():
             return 2
         os.environ[given.variable(option)] = os.path.abspath(value)
     emulator = shlex.split(options.emulator)
+    if emulator and os.sep in emulator[0]:  # the suites run in other folders
+        emulator[0] = os.path.abspath(emulator[0])
     os.environ["WHIRLO_EMULATOR"] = " ".join(shlex.quote(w) for w in emulator)
+    # Wine cannot start a 32-bit program on a kernel without 32-bit support:
+    # said once here rather than as a failure of every test.
+    from lib.wine import cannot_run_here
+    programs = [getattr(options, o) for o in given.OPTIONS
+                if o not in given.FOLDERS and o != "wine"]
+    refused = cannot_run_here(p for p in programs if p)
+    if refused:
+        print("cannot run %s: 32-bit Windows programs, and this kernel cannot "
+              "execute 32-bit programs (tools/runs_i386.py)"
+              % ", ".join(refused), file=sys.stderr)
+        return 1
     folder = suite if os.path.isdir(suite) else os.path.dirname(suite)
     sys.path.insert(0, folder)
 
     if emulator and os.path.basename(emulator[0]).startswith("wine"):
         from lib.wine import WineSession
-        with WineSession() as session:
+        with WineSession(wine=os.environ["WHIRLO_EMULATOR"]) as session:
             os.environ.clear()
             os.environ.update(session.env)
             os.environ["WHIRLO_WINDOWS_DIR"] = session.windows_directory()

@@ -4,7 +4,7 @@ is made anew, and the build's whirlo32.exe then runs in it; a prefix of
 this set-up is kept; a folder that is no prefix is never removed. Each
 case uses a prefix of its own in a temporary folder.
 
-Usage: wine_prefix_test.py --program whirlo32.exe [--wine wine]
+Usage: wine_prefix_test.py --program whirlo32.exe [--wine tools/wine]
 """
 import argparse
 import os
@@ -13,8 +13,10 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from unittest import mock
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(os.path.dirname(HERE), "tools")]
 from lib import wine  # noqa: E402
 
 ARGS = None
@@ -78,6 +80,17 @@ class KeptPrefix(unittest.TestCase):
             self.assertTrue(os.path.exists(marker))
             self.assert_program_runs(session)
 
+    def test_the_record_names_whether_32_bit_programs_run(self):
+        # A prefix made where they cannot run has no 32-bit half: it must be
+        # made anew once they can (and the other way round).
+        session = self.session()
+        made_by = wine.wine_setup(session.wine, session.env)
+        self.assertEqual(wine.wine_setup(session.wine, session.env), made_by)
+        runs = wine.kernel_runs_i386()
+        with mock.patch.object(wine, "kernel_runs_i386", lambda: not runs):
+            other_kernel = wine.wine_setup(session.wine, session.env)
+        self.assertNotEqual(other_kernel, made_by)
+
     def test_a_folder_that_is_no_prefix_is_left_alone(self):
         mine = self.plant("notes.txt", "not Wine's")
         with self.assertRaises(wine.WinePrefixError) as raised:
@@ -97,9 +110,13 @@ def main():
     global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
-    parser.add_argument("--wine", default="wine")
+    parser.add_argument("--wine", default=wine.WRAPPER)
     ARGS, rest = parser.parse_known_args()
     ARGS.program = os.path.abspath(ARGS.program)
+    if wine.cannot_run_here([ARGS.program]):
+        sys.exit("cannot run %s: a 32-bit Windows program, and this kernel "
+                 "cannot execute 32-bit programs (tools/runs_i386.py)"
+                 % ARGS.program)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

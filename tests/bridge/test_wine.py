@@ -9,11 +9,11 @@ import unittest
 
 from bridge_env import FRAMES, MOZILLA, body_of, bridge, program
 from lib.programs import windows_path
-from lib.wine import WineSession
+from lib.wine import WRAPPER, WineSession
 
 QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?pict=11", "whirlo?.gif?start=20"]
 # The runner (tests/run.py) holds the Wine session; this names the same prefix.
-SESSION = WineSession(wine=os.environ.get("WHIRLO_EMULATOR") or "wine")
+SESSION = WineSession(wine=os.environ.get("WHIRLO_EMULATOR") or WRAPPER)
 
 
 class UnderWine(unittest.TestCase):

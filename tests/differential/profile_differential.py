@@ -10,7 +10,7 @@ frames played, "Allow Only" and "Allow Viewer" decide between refusal,
 animation and still picture.
 
     tests/run.py tests/differential/profile_differential.py --native PATH \
-        --program PATH.exe --emulator wine
+        --program PATH.exe --emulator tools/wine
 """
 import os
 import shutil

@@ -15,7 +15,7 @@ of the topic that the viewer then shows. Checked:
 Screenshots of the help window go to the artefact folder:
 
     tests/run.py tests/help/wine_help_test.py --probe help_probe.exe \
-        --help-file whirlo32.hlp --artefacts DIR --wine wine
+        --help-file whirlo32.hlp --artefacts DIR --wine tools/wine
 """
 import os
 import shlex

@@ -14,9 +14,15 @@ i686 build) take turns too.
 Every prefix is a 64-bit one (WINEARCH=win64): with 32-bit Wine installed
 it runs the x86_64 and the 32-bit programs alike, while a prefix of plain
 "wineboot" would then be 32-bit only. A prefix records the Wine set-up that
-made it (version and loaders); a kept prefix of another set-up, such as one
-made before 32-bit Wine was installed, which has no 32-bit half, is made
-anew.
+made it (version, loaders, and whether the kernel runs 32-bit programs); a
+kept prefix of another set-up, such as one made before 32-bit Wine was
+installed or on a kernel without 32-bit support, either of which has no
+32-bit half, is made anew.
+
+Programs run through tools/wine (the default command here, and the Windows
+presets' emulator), which starts the 64-bit loader itself on a kernel that
+cannot execute 32-bit programs. The session asks the kernel once and hands
+the answer on in WHIRLO_KERNEL_RUNS_I386.
 
 Without a display Wine's message boxes return at once, so a test of the
 program's message box never waits for a key press. A session given a
@@ -26,9 +32,12 @@ import fcntl
 import os
 import shlex
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
+
+from runs_i386 import kernel_runs_i386
 
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
              stderr=subprocess.DEVNULL)
@@ -41,6 +50,9 @@ def prefix():
 
 # Debian's "wine" is a script that starts one of these loaders.
 DEBIAN_LOADERS = ("/usr/lib/wine/wine", "/usr/lib/wine/wine64")
+# Runs programs with the loader that this kernel can start.
+WRAPPER = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))), "tools", "wine")
 # Written into the prefix once wineboot has made it.
 SETUP_RECORD = "whirlo-wine-setup"
 
@@ -49,14 +61,25 @@ class WinePrefixError(Exception):
     pass
 
 
+def is_wrapper(command):
+    """Whether command is this checkout's tools/wine."""
+    path = shutil.which(command)
+    return bool(path) and os.path.samefile(path, WRAPPER)
+
+
 def wine_setup(wine, env):
     """Names the Wine installation behind the command wine: its version
     and the identity of each loader it may start."""
     version = subprocess.run(wine + ["--version"], env=env, timeout=120,
                              stdin=subprocess.DEVNULL, capture_output=True,
                              text=True).stdout.strip()
-    candidates = [shutil.which(wine[0]), shutil.which("wine64")]
-    lines = ["version " + version]
+    candidates = [shutil.which("wine"), shutil.which("wine64")]
+    # The wrapper is no part of the set-up: each checkout has its own.
+    if not is_wrapper(wine[0]):
+        candidates.append(shutil.which(wine[0]))
+    lines = ["version " + version,
+             "32-bit programs " + ("run" if kernel_runs_i386() else
+                                   "cannot run on this kernel")]
     for path in sorted({os.path.realpath(p) for p in candidates if p}
                        | set(DEBIAN_LOADERS)):
         if os.path.isfile(path):
@@ -109,7 +132,8 @@ def stale_reason(path, setup):
 
 def wine_environment(display=None):
     env = dict(os.environ, WINEPREFIX=prefix(), WINEDEBUG="-all",
-               WINEARCH="win64")
+               WINEARCH="win64",
+               WHIRLO_KERNEL_RUNS_I386="yes" if kernel_runs_i386() else "no")
     env.pop("DISPLAY", None)
     env.pop("WINDIR", None)
     if display:
@@ -118,7 +142,7 @@ def wine_environment(display=None):
 
 
 class WineSession:
-    def __init__(self, display=None, wine="wine"):
+    def __init__(self, display=None, wine=WRAPPER):
         self.env = wine_environment(display)
         self.wine = shlex.split(wine)
         self.display = display
@@ -161,8 +185,14 @@ class WineSession:
         made = os.path.isdir(os.path.join(path, "drive_c", "windows"))
         if boot.returncode != 0 or not made or \
                 prefix_arch(path) not in (None, "win64"):
+            hint = ""
+            if not kernel_runs_i386() and not is_wrapper(self.wine[0]):
+                hint = ("; this kernel cannot execute 32-bit programs, and %s "
+                        "may start Wine's 32-bit loader: run Windows programs "
+                        "through %s" % (self.wine[0], WRAPPER))
             raise WinePrefixError("wineboot could not make the 64-bit prefix "
-                                  "%s (exit code %d)" % (path, boot.returncode))
+                                  "%s (exit code %d)%s"
+                                  % (path, boot.returncode, hint))
         if read_setup_record(path) != setup:
             with open(os.path.join(path, SETUP_RECORD), "w") as record:
                 record.write(setup)
@@ -187,3 +217,27 @@ class WineSession:
         """Starts a Windows program under Wine, without waiting for it."""
         return subprocess.Popen(self.wine + list(words), env=self.env,
                                 stdin=subprocess.DEVNULL, **options)
+
+
+def pe_machine(path):
+    """The machine a Windows program is built for ("i386", "x86_64" or
+    another number), or None when path is no Windows program."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+    except OSError:
+        return None
+    if len(head) < 64 or head[:2] != b"MZ":
+        return None
+    start = struct.unpack_from("<I", head, 0x3c)[0]
+    if start + 6 > len(head) or head[start:start + 4] != b"PE\0\0":
+        return None
+    machine = struct.unpack_from("<H", head, start + 4)[0]
+    return {0x14c: "i386", 0x8664: "x86_64"}.get(machine, hex(machine))
+
+
+def cannot_run_here(paths):
+    """Those of the paths that are 32-bit Windows programs, when this kernel
+    cannot execute 32-bit programs (and so Wine cannot run them)."""
+    programs = [p for p in paths if pe_machine(p) == "i386"]
+    return [] if not programs or kernel_runs_i386() else programs

@@ -11,7 +11,7 @@ Needs Xvfb, xdotool and ImageMagick's import (Debian: xvfb, xdotool,
 imagemagick) besides wine; fails, never skips, without them.
 
     tests/run.py tests/setup_e2e/test_setup_wine.py --setup setup.exe \
-        --distribution DIR --artefacts DIR --wine wine
+        --distribution DIR --artefacts DIR --wine tools/wine
 """
 import os
 import shlex
