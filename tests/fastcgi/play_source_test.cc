@@ -85,7 +85,9 @@ TEST_F(PlaySourceTest, HandsOutWhirlo32sBytesInAnyBlocks) {
           PlaySource source(files_, request(query, animates), SEED);
           std::ostringstream messages;
           source.begin(messages);
-          if (checked) EXPECT_TRUE(source.fits(expected.size(), true)) << query;
+          if (checked) {
+            EXPECT_TRUE(source.fits(expected.size(), true)) << query;
+          }
           std::string made;
           std::string buffer(block, '\0');
           while (std::size_t got = source.read(&buffer[0], block))
