@@ -4,22 +4,17 @@ is made anew, and the build's whirlo32.exe then runs in it; a prefix of
 this set-up is kept; a folder that is no prefix is never removed. Each
 case uses a prefix of its own in a temporary folder.
 
-Usage: wine_prefix_test.py --program whirlo32.exe [--wine tools/wine]
+Usage: tests/run.py tests/wine_prefix_test.py --program whirlo32.exe --wine tools/wine
 """
-import argparse
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 from unittest import mock
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [HERE, os.path.join(os.path.dirname(HERE), "tools")]
-from lib import wine  # noqa: E402
-
-ARGS = None
+from lib import wine
+from lib.given import given
 
 
 class KeptPrefix(unittest.TestCase):
@@ -38,12 +33,12 @@ class KeptPrefix(unittest.TestCase):
         return path
 
     def session(self):
-        return wine.WineSession(wine=ARGS.wine)
+        return wine.WineSession(wine=given("wine"))
 
     def assert_program_runs(self, session):
         # Without arguments the program says it cannot run from a RUN box;
         # a loader that cannot start it says nothing of the kind.
-        run = session.run([ARGS.program], capture_output=True, timeout=120)
+        run = session.run([given("program")], capture_output=True, timeout=120)
         self.assertIn(b"WHL1001", run.stdout, run.stderr[-2000:])
 
     def test_a_prefix_of_another_set_up_is_made_anew(self):
@@ -104,21 +99,3 @@ class KeptPrefix(unittest.TestCase):
         os.remove(mine)
         with self.session() as session:
             self.assert_program_runs(session)
-
-
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--wine", default=wine.WRAPPER)
-    ARGS, rest = parser.parse_known_args()
-    ARGS.program = os.path.abspath(ARGS.program)
-    if wine.cannot_run_here([ARGS.program]):
-        sys.exit("cannot run %s: a 32-bit Windows program, and this kernel "
-                 "cannot execute 32-bit programs (tools/runs_i386.py)"
-                 % ARGS.program)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
-if __name__ == "__main__":
-    main()

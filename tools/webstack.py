@@ -10,6 +10,7 @@ it. A server that ends before it listens raises ServerExited, and
 on_free_port then starts it again on another port; a listener on our port
 counts only when it belongs to our server's session (Linux: /proc)."""
 
+import concurrent.futures
 import os
 import shutil
 import socket
@@ -173,6 +174,14 @@ def http_get(port, target, agent=MOZILLA, timeout=30, headers=""):
         while chunk := conn.recv(65536):
             chunks.append(chunk)
     return b"".join(chunks)
+
+
+def http_get_all(port, asked):
+    """http_get for every (target, agent) of asked at once, as paced
+    responses spend most of their time waiting: the responses in the same
+    order, each a future (its result() raises what its request raised)."""
+    with concurrent.futures.ThreadPoolExecutor(max(1, len(asked))) as pool:
+        return [pool.submit(http_get, port, target, agent) for target, agent in asked]
 
 
 def body_of(response):

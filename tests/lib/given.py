@@ -15,11 +15,12 @@ OPTIONS = {
     "native": "the native whirlo32 that a Windows build is compared with",
     "probe": "the help viewer probe (help_probe.exe)",
     "help_file": "the help file the probe opens",
+    "build": "a release build folder, the package's contents",
     "artefacts": "a folder for screenshots and logs (created)",
     "wine": "the command that runs Windows programs in a session of the "
             "suite's own, on its own screen",
 }
-FOLDERS = ("distribution", "artefacts")
+FOLDERS = ("distribution", "build", "artefacts")
 
 
 def variable(option):

@@ -8,11 +8,8 @@ folder, which also keeps its logs for failure messages:
 """
 
 import os
-import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
-    os.path.abspath(__file__)))), "tools"))
-from webstack import Server, find_server  # noqa: E402
+from webstack import Server, find_server
 
 APACHE_MODULES = "/usr/lib/apache2/modules"
 

@@ -9,13 +9,12 @@ says, every response compared with the installed whirlo32 run directly;
 the units checked by systemd-analyze; then removed, installed again and
 purged, leaving nothing behind.
 
-Usage: test_package.py --build BUILD_FOLDER
+Usage: tests/run.py tests/package/test_package.py --build BUILD_FOLDER
 
 The package is purged at the end whatever happened, and first too, when a
 previous run left it installed.
 """
 
-import argparse
 import functools
 import os
 import re
@@ -23,16 +22,16 @@ import shlex
 import shutil
 import socket
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
+from lib.given import given
+from webstack import (MOZILLA, Server, body_of, free_port, http_get, http_get_all,
+                      stop, wait_until)
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(REPO, "tools"))
-from webstack import (MOZILLA, Server, body_of, free_port, http_get,  # noqa: E402
-                      stop, wait_until)
 
 BUILD = None
 PACKAGE = "whirlo32"
@@ -699,38 +698,33 @@ def build_package(folder):
     return os.path.join(folder, debs[0])
 
 
-def main():
-    global BUILD, DEB
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", required=True, help="a release build folder")
-    BUILD = os.path.abspath(parser.parse_args().build)
-    if os.geteuid() != 0:
-        print("the package test installs a package: run it as root", file=sys.stderr)
-        return 2
-    for tool in ("cpack", "dpkg-deb", "dpkg-shlibdeps", "lintian", "lighttpd",
-                 "lighty-enable-mod", "apache2", "a2enconf", "nginx", "systemctl",
-                 "systemd-analyze"):
-        if not shutil.which(tool, path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin"):
-            print("%s is missing (Debian package)" % tool, file=sys.stderr)
-            return 2
-    os.environ["PATH"] += ":/usr/sbin:/sbin"
-    out = tempfile.mkdtemp(prefix="whirlo-deb-")
-    try:
-        purge()
-        DEB = build_package(out)
-        loader = unittest.TestLoader()
-        suite = unittest.TestSuite(loader.loadTestsFromTestCase(case)
-                                   for case in (PackageFile, InstallPrefix, Installed,
-                                                OperatorMistakes, Removal))
-        result = unittest.TextTestRunner(verbosity=2).run(suite)
-    finally:
-        purge()
-        shutil.rmtree(out, ignore_errors=True)
-    return 0 if result.wasSuccessful() and not result.skipped else 1
-
-
+TOOLS = ("cpack", "dpkg-deb", "dpkg-shlibdeps", "lintian", "lighttpd",
+         "lighty-enable-mod", "apache2", "a2enconf", "nginx", "systemctl",
+         "systemd-analyze")
 DEB = None
 PREEXISTING = set()  # package paths that were there before dpkg -i
 
-if __name__ == "__main__":
-    sys.exit(main())
+
+def setUpModule():
+    global BUILD, DEB
+    BUILD = given("build")
+    if os.geteuid() != 0:
+        raise RuntimeError("the package test installs a package: run it as root")
+    os.environ["PATH"] += ":/usr/sbin:/sbin"
+    missing = [tool for tool in TOOLS if not shutil.which(tool)]
+    if missing:
+        raise RuntimeError("missing (Debian packages): %s" % ", ".join(missing))
+    out = tempfile.mkdtemp(prefix="whirlo-deb-")
+    unittest.addModuleCleanup(shutil.rmtree, out, True)
+    # Purged first too, when a run before this one left it installed.
+    unittest.addModuleCleanup(purge)
+    purge()
+    DEB = build_package(out)
+
+
+def load_tests(loader, tests, pattern):
+    """The cases in the order they change the machine: the file, a prefix
+    install, installed and served, mistakes, removal."""
+    return unittest.TestSuite(loader.loadTestsFromTestCase(case)
+                              for case in (PackageFile, InstallPrefix, Installed,
+                                           OperatorMistakes, Removal))
