@@ -14,7 +14,7 @@ import tempfile
 from lib import servers
 from lib.given import given
 from webstack import (MOZILLA, body_of, free_port, http_get,  # noqa: F401 (for the suites)
-                      on_free_port, process_gone, stop, wait_until)
+                      http_get_all, on_free_port, process_gone, stop, wait_until)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -181,9 +181,11 @@ class ServedTree:
     def assert_answers(self, target, agents, check):
         """check(response, expected) for the response to target(query) for
         every query of QUERIES from each of agents, expected being what
-        whirlo32 writes for that request."""
-        for query in QUERIES:
-            for agent in agents:
-                with self.subTest(target=target(query), agent=agent):
-                    check(self.get(target(query), agent),
-                          self.tree.direct_output(query, agent))
+        whirlo32 writes for that request. The requests go out at once."""
+        pairs = [(query, agent) for query in QUERIES for agent in agents]
+        responses = http_get_all(self.port, [(target(q), a) for q, a in pairs])
+        for (query, agent), response in zip(pairs, responses):
+            with self.subTest(target=target(query), agent=agent):
+                response = response.result()
+                self.assertRegex(response[:20], rb"^HTTP/1\.[01] ", response[:300])
+                check(response, self.tree.direct_output(query, agent))
