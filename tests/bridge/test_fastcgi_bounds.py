@@ -267,7 +267,9 @@ class BoundsTest(unittest.TestCase):
     def test_output_past_its_cap_ends_the_response_as_failed(self):
         served = self.start()
         with served.connect() as conn:
-            conn.sendall(request_bytes(1, served.paced(WINCGI_MAX_OUTPUT="300000")))
+            # A cap past the first read (64 KiB), so the stream has begun.
+            conn.sendall(request_bytes(1, served.params(
+                LONG_QUERY, WINCGI_FRAME_INTERVAL="40", WINCGI_MAX_OUTPUT="100000")))
             self.assert_cut(conn)
         self.assertIn("WINCGI_MAX_OUTPUT", served.log())
         self.assert_clean()
