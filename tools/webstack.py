@@ -219,21 +219,29 @@ class Server:
     stops, and Ctrl-C must reach only us, who stop it. Its standard output
     and error go to log (appended), or stay ours when log is None. When it
     does not come up, the error quotes the logs named in quote (default:
-    log), the server's own error log, say."""
+    log), the server's own error log, say. With ready, it is up only once
+    its logs show that text too, written after this start (for a server
+    that says when it has set itself up after it began listening)."""
 
     def __init__(self, command, address, log=None, env=None, what=None,
-                 timeout=20, quote=None, cwd=None):
+                 timeout=20, quote=None, cwd=None, ready=None):
         self.address = address
         self.logs = quote if quote is not None else [log]
         output = open(log, "ab") if log else None
+        said_before = len(self.log()) if ready else 0
         self.process = subprocess.Popen(
             command, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=output,
             stderr=subprocess.STDOUT if output else None, start_new_session=True)
         if output:
             output.close()
         try:
-            wait_for_port(address, self.process, timeout,
-                          what or os.path.basename(command[0]))
+            what = what or os.path.basename(command[0])
+            wait_for_port(address, self.process, timeout, what)
+            if ready and not wait_until(
+                    lambda: ready in self.log()[said_before:]
+                    or self.process.poll() is not None,
+                    timeout) or self.process.poll() is not None:
+                raise RuntimeError("%s did not say %r" % (what, ready))
         except RuntimeError as error:
             self.stop()
             raise type(error)("%s\n%s" % (error, self.log())) from None

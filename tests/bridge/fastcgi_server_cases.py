@@ -215,7 +215,7 @@ class FastCGICase(ServedTree):
         cls.log = os.path.join(tree.root, "service.log")
         cls.service = Server(cls.runner.command + ["--fastcgi", address], listener,
                              cls.log, cls.runner.env, cls.runner.what, timeout=10,
-                             cwd=tree.root)
+                             cwd=tree.root, ready="FastCGI service on ")
         cls.started.append(cls.service)
 
     @classmethod

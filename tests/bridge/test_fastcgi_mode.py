@@ -27,7 +27,8 @@ class FastCgiTest(unittest.TestCase):
                               "--program", os.path.join(self.tree.cgi, "whirlo32"),
                               "--allow-root"],
                              self.socket_path, os.path.join(self.tree.root, "bridge.log"),
-                             env, "the bridge", timeout=10).process
+                             env, "the bridge", timeout=10,
+                             ready="FastCGI service on ").process
         self.addCleanup(stop, self.server)
 
     def connect(self):

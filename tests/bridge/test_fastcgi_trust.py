@@ -53,8 +53,11 @@ class ServiceTest(unittest.TestCase):
         address = address or "unix:" + self.socket_path
         served = served if served is not None else ["--programs", self.tree.cgi]
         probe = self.socket_path if address.startswith("unix:") else int(address.split(":")[1])
+        # Its start line comes once the socket's mode, owner and the user
+        # are set, which the cases look at.
         server = Server([bridge(), "--fastcgi", address] + served + list(options), probe,
-                        self.log_path, env or self.env(), "the bridge", timeout=10)
+                        self.log_path, env or self.env(), "the bridge", timeout=10,
+                        ready="FastCGI service on ")
         self.addCleanup(server.stop)
         return server
 
