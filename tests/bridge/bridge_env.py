@@ -20,6 +20,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 FRAMES = os.path.join(REPO, "dist", "frames")
 FAKES = os.path.join(HERE, "fake_programs")
+# A FastCGI service logs this once its socket's mode and owner are set and
+# root is dropped: it counts as started then (webstack.Server's ready).
+STARTED = "FastCGI service on "
 
 # Queries whose responses do not depend on the clock.
 QUERIES = ["", "whirlo?.gif?D", "whirlo?.gif?U?start=3?end=6?D?loop=2",

@@ -17,8 +17,8 @@ import socket
 import struct
 import time
 
-from bridge_env import (MOZILLA, ServedTree, assert_paced, body_of, bridge, free_port,
-                        servers, wait_until)
+from bridge_env import (MOZILLA, STARTED, ServedTree, assert_paced, body_of, bridge,
+                        free_port, servers, wait_until)
 from lib.given import given
 from webstack import Server
 
@@ -215,7 +215,7 @@ class FastCGICase(ServedTree):
         cls.log = os.path.join(tree.root, "service.log")
         cls.service = Server(cls.runner.command + ["--fastcgi", address], listener,
                              cls.log, cls.runner.env, cls.runner.what, timeout=10,
-                             cwd=tree.root, ready="FastCGI service on ")
+                             cwd=tree.root, ready=STARTED)
         cls.started.append(cls.service)
 
     @classmethod

@@ -10,7 +10,7 @@ import struct
 import subprocess
 import unittest
 
-from bridge_env import MOZILLA, QUERIES, Tree, body_of, bridge, stop, wait_until
+from bridge_env import MOZILLA, QUERIES, STARTED, Tree, body_of, bridge, stop, wait_until
 from lib.fastcgi_client import (ABORT, BEGIN, PARAMS, STDIN, read_records,
                                 record, request_bytes)
 from webstack import Server
@@ -28,7 +28,7 @@ class FastCgiTest(unittest.TestCase):
                               "--allow-root"],
                              self.socket_path, os.path.join(self.tree.root, "bridge.log"),
                              env, "the bridge", timeout=10,
-                             ready="FastCGI service on ").process
+                             ready=STARTED).process
         self.addCleanup(stop, self.server)
 
     def connect(self):

@@ -13,7 +13,7 @@ import socket
 import subprocess
 import unittest
 
-from bridge_env import FAKES, MOZILLA, Tree, bridge, free_port, wait_until
+from bridge_env import FAKES, MOZILLA, STARTED, Tree, bridge, free_port, wait_until
 from test_fastcgi_mode import read_records, request_bytes
 from test_fastcgi_servers import process_gone
 from webstack import Server
@@ -57,7 +57,7 @@ class ServiceTest(unittest.TestCase):
         # are set, which the cases look at.
         server = Server([bridge(), "--fastcgi", address] + served + list(options), probe,
                         self.log_path, env or self.env(), "the bridge", timeout=10,
-                        ready="FastCGI service on ")
+                        ready=STARTED)
         self.addCleanup(server.stop)
         return server
 
