@@ -125,19 +125,21 @@ def snapshot(cgi):
 
 
 def run(command, data_bytes, pelk_bytes, env):
+    """(exit code, standard output, files left), which must be the same for
+    both builds, and the standard error, which tells what went wrong."""
     root = tempfile.mkdtemp(prefix="whirlo-diff-")
     try:
         cgi = make_tree(root, data_bytes, pelk_bytes)
         done = programs.run(command + ["./req.ini"], cgi, env)
         stdout = done.stdout.replace(b"\r\n", b"\n")
-        return done.code, stdout, snapshot(cgi)
+        return (done.code, stdout, snapshot(cgi)), done.stderr
     finally:
         shutil.rmtree(root)
 
 
-def describe(result):
+def describe(result, stderr):
     code, stdout, files = result
-    lines = ["exit %s, stdout %r" % (code, stdout)]
+    lines = ["exit %s, stdout %r, stderr %r" % (code, stdout, stderr[-2000:])]
     for name in sorted(files):
         lines.append("  %s: %r" % (name, files[name][:120]))
     return "\n".join(lines)
@@ -152,7 +154,7 @@ class SameAsNative(unittest.TestCase):
         windows = programs.emulator() + [given("program")]
         for name, data_bytes, pelk_bytes in CASES:
             with self.subTest(name):
-                a = run(native, data_bytes, pelk_bytes, native_env)
-                b = run(windows, data_bytes, pelk_bytes, os.environ)
+                a, a_errors = run(native, data_bytes, pelk_bytes, native_env)
+                b, b_errors = run(windows, data_bytes, pelk_bytes, os.environ)
                 self.assertEqual(a, b, "native:\n%s\nwindows:\n%s"
-                                 % (describe(a), describe(b)))
+                                 % (describe(a, a_errors), describe(b, b_errors)))
