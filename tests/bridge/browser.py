@@ -18,6 +18,14 @@ from lib.xvfb import Xvfb, stop_group
 
 SCREEN = (640, 480)
 
+# Seconds between the parts of a watched stream. A browser on a busy machine
+# may paint a picture's first frame a few hundred milliseconds after it
+# arrived (Firefox was seen 0.25 s late while other test runs kept both
+# cores busy), which takes that much off the frame's time on screen; at
+# 0.8 s a frame still shows for at least half the interval then, while one
+# that is skipped or merged into the next shows for no time at all.
+FRAME_INTERVAL = 0.8
+
 # A page's pictures (img data-src) start a while after it has loaded, when
 # a browser that has just started is no longer busy with itself (Firefox,
 # started fresh, stalls its painting now and then in its first seconds).

@@ -19,11 +19,12 @@ import time
 
 from bridge_env import (MOZILLA, STARTED, ServedTree, assert_paced, body_of, bridge,
                         free_port, servers, wait_until)
+from browser import FRAME_INTERVAL
 from lib.given import given
 from webstack import Server
 
 INTERVAL_MS = 60
-BROWSER_INTERVAL_MS = 400
+BROWSER_INTERVAL_MS = int(FRAME_INTERVAL * 1000)
 LYNX = "Lynx/2.8.9"
 # Solid colours, one a frame, for the browser check through nginx.
 COLOURS = [(255, 0, 0), (0, 160, 0), (0, 0, 255), (255, 200, 0),

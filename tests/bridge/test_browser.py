@@ -21,10 +21,10 @@ import urllib.request
 import lighttpd_site
 import make_frames
 from bridge_env import REPO, bridge, program
-from browser import (START_PICTURES, Display, Window, assert_played, seen, timeline,
-                     watch)
+from browser import (FRAME_INTERVAL, START_PICTURES, Display, Window, assert_played, seen,
+                     timeline, watch)
 
-INTERVAL = 0.4  # seconds between parts
+INTERVAL = FRAME_INTERVAL  # seconds between parts
 FRAME_COUNT = 13
 BACKGROUND = (17, 34, 51)
 COLOURS = [(255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0), (255, 0, 255),
