@@ -90,9 +90,10 @@ class SiteTestCase(unittest.TestCase):
         self.assertGreaterEqual(result.code, 0, "killed by a signal: %r" % result)
         self.assertNotIn(b"Sanitizer", result.stderr, result.stderr[-3000:])
         self.assertFalse(os.path.lexists(data) and os.path.isfile(data),
-                         "data file left behind")
+                         "data file left behind: %r" % result)
         if content:
-            self.assertFalse(os.path.exists(content), "content file left behind")
+            self.assertFalse(os.path.exists(content),
+                             "content file left behind: %r" % result)
         expected = {p: h for p, h in before.items() if p not in (data, content)}
         if os.path.isdir(data):
             expected[data] = "dir"
