@@ -11,9 +11,11 @@ import os
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 
+from lib.machine import QUIET_SHARE, WaitMeter, wait_until_quiet
 from lib.xvfb import Xvfb, stop_group
 
 SCREEN = (640, 480)
@@ -92,9 +94,12 @@ class Display(Xvfb):
 
 
 class Window:
-    """One browser, chromium or firefox, showing url on display."""
+    """One browser, chromium or firefox, showing url on display. It opens
+    once the machine is quiet (lib.machine): a browser that queues for the
+    CPUs paints frames late."""
 
     def __init__(self, engine, display, url):
+        wait_until_quiet("a %s window" % engine)
         self.profile = tempfile.mkdtemp(prefix="whirlo-%s-" % engine)
         try:
             command = getattr(self, engine)(url)
@@ -134,7 +139,7 @@ def watch(display, points, classify, done, timeout, period=0.01):
     timeout; returns {name: [[value, first seen, last seen], ...]}, one entry
     per run of equal classify(pixel) values, times in seconds from the start."""
     runs = {name: [] for name in points}
-    start = time.monotonic()
+    meter, start = WaitMeter(), time.monotonic()
     while time.monotonic() - start < timeout and not done(runs):
         now = time.monotonic() - start
         for name, (x, y) in points.items():
@@ -144,6 +149,10 @@ def watch(display, points, classify, done, timeout, period=0.01):
             else:
                 runs[name].append([value, now, now])
         time.sleep(period)
+    share = meter.share()
+    if share is not None and share > QUIET_SHARE:
+        print("while the screen was watched, runnable tasks waited for a CPU "
+              "%.0f %% of the time" % (100 * share), file=sys.stderr)
     return runs
 
 

@@ -19,7 +19,7 @@ import time
 
 from bridge_env import (MOZILLA, STARTED, ServedTree, assert_paced, body_of, bridge,
                         free_port, servers, wait_until)
-from browser import FRAME_INTERVAL
+from browser import FRAME_INTERVAL, START_PICTURES, Display, Window, assert_played, watch
 from lib.given import given
 from webstack import Server
 
@@ -318,7 +318,6 @@ class NginxFront:
     def test_browser_shows_the_paced_frames_through_to_the_last(self):
         """Every frame, in order, each on screen for at least half the
         interval, and the last stays."""
-        from browser import START_PICTURES, Display, Window, assert_played, watch
         for number, colour in enumerate(COLOURS, 1):
             with open(os.path.join(self.tree.anim, "colour%d.gif" % number), "wb") as out:
                 out.write(solid_gif(colour))
