@@ -2,7 +2,8 @@
 """The Wine session's prefix: a kept prefix that another Wine set-up made
 is made anew, and the build's whirlo32.exe then runs in it; a prefix of
 this set-up is kept; a folder that is no prefix is never removed. Each
-case uses a prefix of its own in a temporary folder.
+case uses a prefix of its own in a temporary folder. And the wrapper runs
+Wine with address randomization off, its heap right after the loader.
 
 Usage: tests/run.py tests/wine_prefix_test.py --program whirlo32.exe --wine tools/wine
 """
@@ -10,6 +11,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 from unittest import mock
 
@@ -99,3 +101,27 @@ class KeptPrefix(unittest.TestCase):
         os.remove(mine)
         with self.session() as session:
             self.assert_program_runs(session)
+
+    def test_wine_runs_with_its_heap_right_after_the_loader(self):
+        # Randomized, the loader's heap now and then lands on the page Wine
+        # maps at 0x7ffe0000, and Wine ends with exit code 1 before the
+        # program starts.
+        with self.session() as session:
+            process = session.start(["cmd.exe", "/c", "ping -n 4 127.0.0.1 >nul"])
+            self.addCleanup(process.wait)
+            self.addCleanup(process.kill)
+            deadline, maps = time.monotonic() + 30, []
+            while time.monotonic() < deadline and not any(m.endswith("[heap]") for m in maps):
+                time.sleep(0.1)
+                with open("/proc/%d/maps" % process.pid) as f:
+                    maps = f.read().splitlines()
+            with open("/proc/%d/personality" % process.pid) as f:
+                personality = int(f.read(), 16)
+        no_randomize = 0x0040000
+        self.assertTrue(personality & no_randomize,
+                        "Wine runs with address randomization on (setarch -R refused?)")
+        loader = [m for m in maps if m.endswith(("/wine64", "/wine"))]
+        heap = [m for m in maps if m.endswith("[heap]")]
+        self.assertTrue(loader and heap, "\n".join(maps))
+        self.assertEqual(heap[0].split("-")[0], loader[-1].split()[0].split("-")[1],
+                         "the heap does not follow the loader:\n" + "\n".join(maps))
