@@ -16,6 +16,7 @@ TRACED = ("open,openat,creat,stat,lstat,newfstatat,access,faccessat,"
           "rmdir,truncate,link,linkat,symlink,symlinkat,chmod,fchmodat")
 WRITE_FLAGS = ("O_WRONLY", "O_RDWR", "O_CREAT", "O_TRUNC", "O_APPEND")
 COARSE_CLOCK_LAG = 0.05  # seconds; a clock tick is at most 10 ms
+SIGNAL = re.compile(r"--- (SIG\w+) \{.*?si_pid=(\d+)")
 
 
 def windows_path(path):
@@ -26,6 +27,23 @@ def windows_path(path):
 def emulator():
     """The emulator command of the suite (WHIRLO_EMULATOR), a list of words."""
     return shlex.split(os.environ.get("WHIRLO_EMULATOR", ""))
+
+
+def process_name(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return f.read().replace(b"\0", b" ").decode("latin-1").strip()
+    except OSError:
+        return "ended"
+
+
+def signal_senders(log):
+    """The signals a traced run received, each with its sender, from
+    strace's log: who killed a run is otherwise lost with it."""
+    found = ["%s from process %s (%s)" % (name, pid, process_name(int(pid)))
+             for name, pid in SIGNAL.findall(log)]
+    return found or ["strace logged none: one came before it traced the program,"
+                     " or strace itself was killed"]
 
 
 def strace_path():
@@ -87,14 +105,16 @@ class Result:
 
     def __init__(self, code, stdout, stderr, trace, t_before, t_after):
         self.code, self.stdout, self.stderr = code, stdout, stderr
+        self.signals = []  # of a traced run that a signal ended
         self.trace, self.t_before, self.t_after = trace, t_before, t_after
         self.output = None          # bytes of the output file, None if absent
         self.data_exists = self.content_exists = False
 
     def __repr__(self):
         out = None if self.output is None else "%d bytes" % len(self.output)
-        return "<code=%r stdout=%r stderr=%r output=%s>" % (
-            self.code, self.stdout[:300], self.stderr[-300:], out)
+        signals = " signals=%r" % self.signals if self.signals else ""
+        return "<code=%r stdout=%r stderr=%r output=%s%s>" % (
+            self.code, self.stdout[:300], self.stderr[-300:], out, signals)
 
 
 def run(command, cwd, env, traced=False, timeout=60):
@@ -117,13 +137,19 @@ def run(command, cwd, env, traced=False, timeout=60):
         code, stdout, stderr = proc.returncode, proc.stdout, proc.stderr
         if code >= 0:
             code %= 256
-        trace = None
+        trace, signals = None, []
         if log:
             with open(log.name, encoding="latin-1") as f:
-                trace = Trace(f.read(), cwd)
+                text = f.read()
+            trace = Trace(text, cwd)
+            if code < 0:
+                signals = signal_senders(text)
     except subprocess.TimeoutExpired as e:
-        code, stdout, stderr, trace = None, e.stdout or b"", e.stderr or b"", None
+        code, stdout, stderr = None, e.stdout or b"", e.stderr or b""
+        trace, signals = None, []
     finally:
         if log:
             os.unlink(log.name)
-    return Result(code, stdout, stderr, trace, t_before, int(time.time()))
+    result = Result(code, stdout, stderr, trace, t_before, int(time.time()))
+    result.signals = signals
+    return result
