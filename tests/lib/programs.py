@@ -103,9 +103,10 @@ class Result:
     is taken a little early). Site.run adds what became of the request's
     files."""
 
-    def __init__(self, code, stdout, stderr, trace, t_before, t_after):
+    def __init__(self, code, stdout, stderr, trace, t_before, t_after,
+                 signals=()):
         self.code, self.stdout, self.stderr = code, stdout, stderr
-        self.signals = []  # of a traced run that a signal ended
+        self.signals = list(signals)  # of a traced run that a signal ended
         self.trace, self.t_before, self.t_after = trace, t_before, t_after
         self.output = None          # bytes of the output file, None if absent
         self.data_exists = self.content_exists = False
@@ -129,6 +130,7 @@ def run(command, cwd, env, traced=False, timeout=60):
         command = [strace_path(), "-f", "-qq", "-s", "4096", "-o", log.name,
                    "-e", "trace=" + TRACED] + list(command)
     t_before = int(time.time() - COARSE_CLOCK_LAG)
+    trace, signals = None, []
     try:
         proc = subprocess.run(command, cwd=cwd, env=env,
                               stdin=subprocess.DEVNULL,
@@ -137,7 +139,6 @@ def run(command, cwd, env, traced=False, timeout=60):
         code, stdout, stderr = proc.returncode, proc.stdout, proc.stderr
         if code >= 0:
             code %= 256
-        trace, signals = None, []
         if log:
             with open(log.name, encoding="latin-1") as f:
                 text = f.read()
@@ -146,10 +147,8 @@ def run(command, cwd, env, traced=False, timeout=60):
                 signals = signal_senders(text)
     except subprocess.TimeoutExpired as e:
         code, stdout, stderr = None, e.stdout or b"", e.stderr or b""
-        trace, signals = None, []
     finally:
         if log:
             os.unlink(log.name)
-    result = Result(code, stdout, stderr, trace, t_before, int(time.time()))
-    result.signals = signals
-    return result
+    return Result(code, stdout, stderr, trace, t_before, int(time.time()),
+                  signals)
